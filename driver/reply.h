@@ -1,0 +1,25 @@
+// Cutting a reading out of one reply line of the meter, and the number
+// conversions the channel interface needs. Pure functions: no port, no state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The answer that has no value.
+constexpr double NOT_AVAILABLE = -777.0;
+constexpr int32_t NOT_AVAILABLE_INT = -777;
+
+// The reading of channel 0 (pH: the five characters centred on the first
+// decimal point, which must lie after position 4) or channel 1 (potential in
+// mV: characters 5 to 8) in a reply line without its carriage return.
+// Positions count from 1. Only digits, '.' and '/' of the window count, and a
+// '-' before all of them is the number's sign; the rest must read as digits
+// with at most one decimal point. NOT_AVAILABLE for any other channel or when
+// the window does not read as a number.
+double CutReading(const std::string &line, int32_t channel);
+
+// Rounds x to the nearest integer, halves to even, by its bits alone: the
+// result does not depend on the floating-point unit's modes and raises no
+// floating-point exception. False when x has no 64-bit integer rounding
+// (not a number, infinite, or beyond the range of int64_t).
+bool RoundHalfEven(const double &x, int64_t *rounded);

@@ -1,0 +1,200 @@
+// Serial line on POSIX terminals (termios). "comN:" names the device
+// DeviceDirectory/ttyS(N-1); any other name is used as a path.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+#include "line_assembly.h"
+#include "ucommw32.h"
+
+namespace {
+
+int PortFd = -1;
+bool PortFailed = true;
+
+uint32_t Ticks() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+bool ReadByte(char *byte) {
+    const ssize_t count = read(PortFd, byte, 1);
+    if (count < 0 && errno != EAGAIN && errno != EINTR)
+        PortFailed = true;
+    return count == 1;
+}
+
+const LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte};
+
+std::string DevicePath(const std::string &name) {
+    if (name.size() >= 4 && std::tolower(static_cast<unsigned char>(name[0])) == 'c' &&
+        std::tolower(static_cast<unsigned char>(name[1])) == 'o' &&
+        std::tolower(static_cast<unsigned char>(name[2])) == 'm') {
+        char *end = nullptr;
+        const long number = std::strtol(name.c_str() + 3, &end, 10);
+        if (end != name.c_str() + 3 && number >= 1 && number <= 255 &&
+            (*end == '\0' || (end[0] == ':' && end[1] == '\0')))
+            return std::string(DeviceDirectory) + "/ttyS" + std::to_string(number - 1);
+    }
+    return name;
+}
+
+speed_t SpeedOf(long baud) {
+    switch (baud) {
+    case 110: return B110;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
+// Applies a mode string ("baud=2400 parity=n data=8 stop=1") to a raw line
+// without flow control. Unknown or malformed settings are left as they are.
+void ApplySettings(const std::string &settings, termios *line) {
+    cfmakeraw(line);
+    line->c_cflag |= CLOCAL | CREAD;
+    line->c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    line->c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    line->c_cc[VMIN] = 0;
+    line->c_cc[VTIME] = 0;
+
+    std::istringstream words(settings);
+    std::string word;
+    while (words >> word) {
+        const size_t equals = word.find('=');
+        if (equals == std::string::npos)
+            continue;
+        std::string key = word.substr(0, equals);
+        for (char &c : key)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string value = word.substr(equals + 1);
+        const char first = value.empty() ? '\0'
+                                         : static_cast<char>(std::tolower(
+                                               static_cast<unsigned char>(value[0])));
+        if (key == "baud") {
+            const speed_t speed = SpeedOf(std::atol(value.c_str()));
+            if (speed != B0) {
+                cfsetispeed(line, speed);
+                cfsetospeed(line, speed);
+            }
+        } else if (key == "parity") {
+            line->c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+            if (first == 'e')
+                line->c_cflag |= PARENB;
+            else if (first == 'o')
+                line->c_cflag |= PARENB | PARODD;
+        } else if (key == "data") {
+            static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+            const long bits = std::atol(value.c_str());
+            if (bits >= 5 && bits <= 8) {
+                line->c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+                line->c_cflag |= sizes[bits - 5];
+            }
+        } else if (key == "stop") {
+            if (value == "1")
+                line->c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+            else if (value == "2" || value == "1.5")
+                line->c_cflag |= CSTOPB;
+        }
+    }
+}
+
+} // namespace
+
+void OpenPort() {
+    const std::string path = DevicePath(PortName);
+    PortFd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    PortFailed = PortFd < 0;
+    if (PortFailed)
+        return;
+    // Exclusive, like a Windows port: a second library on the same port, or
+    // another program, cannot share it.
+    if (flock(PortFd, LOCK_EX | LOCK_NB) != 0) {
+        close(PortFd);
+        PortFd = -1;
+        return;
+    }
+    ioctl(PortFd, TIOCEXCL);
+    termios line;
+    if (tcgetattr(PortFd, &line) != 0) {
+        PortFailed = true;
+        return;
+    }
+    ApplySettings(PortSettings, &line);
+    if (tcsetattr(PortFd, TCSANOW, &line) != 0)
+        PortFailed = true;
+}
+
+void ClosePort() {
+    if (PortFd >= 0)
+        close(PortFd);
+    PortFd = -1;
+    PortFailed = true;
+}
+
+bool PortUsable() { return !PortFailed; }
+
+void WriteText(const std::string &text) {
+    if (PortFd < 0)
+        return;
+    const uint32_t start = Ticks();
+    size_t sent = 0;
+    while (sent < text.size()) {
+        const ssize_t count = write(PortFd, text.data() + sent, text.size() - sent);
+        if (count > 0) {
+            sent += static_cast<size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno != EAGAIN && errno != EINTR) {
+            PortFailed = true;
+            return;
+        }
+        const uint32_t elapsed = Ticks() - start;
+        if (elapsed > TimeoutMs)
+            return;
+        pollfd ready = {PortFd, POLLOUT, 0};
+        poll(&ready, 1, static_cast<int>(TimeoutMs - elapsed) + 1);
+    }
+}
+
+uint16_t BytesWaiting() {
+    if (PortFd < 0)
+        return 0;
+    // A terminal whose device has gone (an unplugged adapter, a closed
+    // pseudo-terminal) hangs up; reading it would only look like silence.
+    pollfd state = {PortFd, POLLIN, 0};
+    if (poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        PortFailed = true;
+    int waiting = 0;
+    if (ioctl(PortFd, FIONREAD, &waiting) != 0) {
+        PortFailed = true;
+        return 0;
+    }
+    return static_cast<uint16_t>(waiting);
+}
+
+void DiscardInput() {
+    if (PortFd >= 0)
+        tcflush(PortFd, TCIFLUSH);
+}
+
+std::string ReadLine() { return AssembleLine(PortLineSource, TimeoutMs); }

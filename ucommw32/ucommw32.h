@@ -1,0 +1,61 @@
+// ucommw32: the one serial port of a loaded library.
+//
+// The unit owns the port's device name, its line settings and its time-out,
+// opens the port, sends texts and receives carriage-return-terminated lines.
+// It knows nothing of the meter. All state is module-level, one instance per
+// loaded library; callers use it from one thread at a time.
+//
+// Two backends give the same observable behaviour: kernel32 on Windows,
+// termios on POSIX systems (where "comN:" names /dev/ttyS(N-1)).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Device name handed to the platform when the port is opened. The library's
+// start-up replaces it with the deliverable's own ("com1:" ... "com5:").
+extern std::string PortName;
+
+// Line settings in mode-string syntax ("baud=2400 parity=n data=8 stop=1").
+// Blanks around the text are ignored. Whatever it says, the line is set up
+// without flow control.
+extern std::string PortSettings;
+
+#ifndef _WIN32
+// Directory of the ttyS devices that "comN:" names: "/dev" in the libraries
+// that ship. Defined by whatever links the unit.
+extern const char DeviceDirectory[];
+#endif
+
+// Longest wait for a line in ReadLine, and the total read and write time-out
+// of the port, in milliseconds.
+extern uint16_t TimeoutMs;
+
+// Opens and configures the port named by PortName: exclusive access, 256-byte
+// queues, PortSettings, the TimeoutMs time-outs. Failures are not reported:
+// the port then stays unusable and every later call quietly does nothing.
+void OpenPort();
+
+// Releases the port, if it is held. OpenPort may be called again afterwards.
+void ClosePort();
+
+// True when the port is held and no call on it has failed since it was
+// opened. A port whose device went away (an unplugged adapter) reads false.
+bool PortUsable();
+
+// Sends the bytes of text unchanged, in one write; adds no terminator. Gives
+// up after about TimeoutMs.
+void WriteText(const std::string& text);
+
+// Number of received bytes waiting in the port's input queue (0 when the port
+// is unusable). Also clears any pending line error.
+uint16_t BytesWaiting();
+
+// Drops every byte already waiting in the input queue.
+void DiscardInput();
+
+// Receives one line ended by a carriage return (0x0D) within TimeoutMs and
+// returns the bytes before the carriage return. Returns the empty text, and
+// drops what it received, when no carriage return came in time. Bytes after
+// the carriage return stay queued for the next call.
+std::string ReadLine();
