@@ -1,8 +1,10 @@
 // Assembling one carriage-return-terminated line from a byte source that is
-// polled against a millisecond tick counter.
+// polled against a millisecond tick counter, and clearing the line of stale
+// input before a query.
 //
-// This is the heart of ReadLine, kept apart from the platform so that tests
-// can drive it with a scripted byte source and a clock they move themselves.
+// This is the heart of ReadLine and DiscardInput, kept apart from the
+// platform so that tests can drive it with a scripted byte source and a clock
+// they move themselves.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,10 @@ struct LineSource {
     uint32_t (*ticks)();          // milliseconds, free running, may wrap
     uint16_t (*bytesWaiting)();   // bytes ready to be read at once
     bool (*readByte)(char *byte); // takes one byte; false if none was read
+    void (*purge)();              // drops every byte waiting
+    // When the latest byte came in; nothing came yet while heardAny is false.
+    uint32_t lastByteAt;
+    bool heardAny;
 };
 
 // Polls source without pause until a carriage return arrives or more than
@@ -20,4 +26,9 @@ struct LineSource {
 // wrap of the counter does no harm). Returns the bytes before the first
 // carriage return, or the empty text when none came in time. Reads one byte
 // at a time and never reads past the carriage return.
-std::string AssembleLine(const LineSource &source, uint16_t timeoutMs);
+std::string AssembleLine(LineSource &source, uint16_t timeoutMs);
+
+// Drops the bytes waiting and those still arriving: returns once no byte has
+// come in for quietMs (the rest of a reply, such as the line feed after its
+// carriage return, may still be on the wire), or after timeoutMs at most.
+void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs);

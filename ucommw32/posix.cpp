@@ -35,7 +35,9 @@ bool ReadByte(char *byte) {
     return count == 1;
 }
 
-const LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte};
+void Purge();
+
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
 
 std::string DevicePath(const std::string &name) {
     if (name.size() >= 4 && std::tolower(static_cast<unsigned char>(name[0])) == 'c' &&
@@ -192,9 +194,13 @@ uint16_t BytesWaiting() {
     return static_cast<uint16_t>(waiting);
 }
 
-void DiscardInput() {
+namespace {
+void Purge() {
     if (PortFd >= 0)
         tcflush(PortFd, TCIFLUSH);
 }
+} // namespace
+
+void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
 
 std::string ReadLine() { return AssembleLine(PortLineSource, TimeoutMs); }

@@ -51,8 +51,14 @@ void WriteText(const std::string& text);
 // is unusable). Also clears any pending line error.
 uint16_t BytesWaiting();
 
-// Drops every byte already waiting in the input queue.
+// Drops every byte waiting in the input queue and any still arriving from
+// earlier traffic: returns once nothing has come in for QuietMs (at most
+// after TimeoutMs, on a line that never falls silent).
 void DiscardInput();
+
+// How long the line must be silent before stale input counts as gone: a
+// little over two characters at 2400 baud.
+constexpr uint16_t QuietMs = 10;
 
 // Receives one line ended by a carriage return (0x0D) within TimeoutMs and
 // returns the bytes before the carriage return. Returns the empty text, and

@@ -41,7 +41,9 @@ bool ReadByte(char *byte) {
     return ReadFile(PortHandle, byte, 1, &count, nullptr) && count == 1;
 }
 
-const LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte};
+void Purge();
+
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
 
 } // namespace
 
@@ -100,6 +102,10 @@ uint16_t BytesWaiting() {
     return static_cast<uint16_t>(Status.cbInQue);
 }
 
-void DiscardInput() { Check(PurgeComm(PortHandle, PURGE_RXCLEAR)); }
+namespace {
+void Purge() { Check(PurgeComm(PortHandle, PURGE_RXCLEAR)); }
+} // namespace
+
+void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
 
 std::string ReadLine() { return AssembleLine(PortLineSource, TimeoutMs); }

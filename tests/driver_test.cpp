@@ -1,0 +1,176 @@
+// The deliverables as a host sees them: loaded by path, called through their
+// exports, against simulated meters on com1: and com2: (com3: ... com5: have
+// none attached).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "exports.h"
+#include "host.h"
+
+namespace {
+
+struct Deliverable {
+    explicit Deliverable(int port) : library(host::Load(host::LibraryPath(port))) {
+        if (library == nullptr)
+            return;
+        read = host::Export<decltype(&ead)>(library, "ead");
+        readInteger = host::Export<decltype(&ea)>(library, "ea");
+        title = host::Export<decltype(&titre)>(library, "titre");
+        details = host::Export<decltype(&detail)>(library, "detail");
+    }
+    ~Deliverable() {
+        if (library != nullptr)
+            host::Unload(library);
+    }
+    void *library;
+    decltype(&ead) read = nullptr;
+    decltype(&ea) readInteger = nullptr;
+    decltype(&titre) title = nullptr;
+    decltype(&detail) details = nullptr;
+};
+
+// How long a reading took, in milliseconds.
+template <typename Call> double Timed(Call call) {
+    const double start = host::NowMs();
+    call();
+    return host::NowMs() - start;
+}
+
+const char Normal[] = "ph=7.02\nmv=-123\nfault=none\n";
+
+class Driver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host::SetMeter(1, Normal);
+        host::SetMeter(2, Normal);
+    }
+};
+
+TEST_F(Driver, EachDeliverableLoadsWithItsOwnTexts) {
+    for (int port = 1; port <= 5; ++port) {
+        Deliverable d(port);
+        ASSERT_NE(d.library, nullptr) << host::LibraryPath(port);
+        ASSERT_NE(d.title, nullptr);
+        const std::string com = "com" + std::to_string(port) + ":";
+        EXPECT_EQ(std::string(d.title()), "phm\xE8tre PHN130T," + com);
+        const std::string maker = port == 1 ? "" : "Tacussel ";
+        EXPECT_EQ(std::string(d.details()),
+                  "DLL pour pHm\xE8tre " + maker + "Radiometer PHN130T, " + com +
+                      ", Orlevan, 26 nov 2007");
+    }
+}
+
+TEST_F(Driver, LoadSetsTheLineAndSendsNothing) {
+    const std::string before = host::Received(1);
+    Deliverable d(1);
+    const std::string settings = host::LineSettings(1);
+    EXPECT_NE(settings.find("speed=2400 "), std::string::npos) << settings;
+    EXPECT_NE(settings.find("csize=8 parenb=0"), std::string::npos) << settings;
+    for (const char *off : {"cstopb=0", "crtscts=0", "ixon=0", "ixoff=0", "icanon=0",
+                            "echo=0", "icrnl=0"})
+        EXPECT_NE(settings.find(off), std::string::npos) << off << " in " << settings;
+    EXPECT_EQ(host::Received(1), before);
+}
+
+TEST_F(Driver, ReadsThePhAndThePotential) {
+    Deliverable d(1);
+    EXPECT_EQ(d.read(0), 7.02);
+    EXPECT_EQ(d.read(1), -123.0);
+    host::SetMeter(1, "ph=14.00\nmv=45\n");
+    EXPECT_EQ(d.read(0), 14.0);
+    EXPECT_EQ(d.read(1), 45.0);
+    EXPECT_EQ(d.readInteger(0), 1400);
+    EXPECT_EQ(d.readInteger(1), 45);
+    // Each reading is one query on the line.
+    const std::string sent = host::Received(1);
+    EXPECT_GE(sent.size(), 6 * 4u);
+    EXPECT_EQ(sent.substr(sent.size() - 4), "?RD\r");
+}
+
+TEST_F(Driver, CutsRepliesAtTheirFixedPlaces) {
+    struct Case {
+        const char *reply;
+        int32_t channel;
+        double expected;
+    } cases[] = {
+        {"pH= 7.02\\r", 0, 7.02},     {"pHx-1.25\\r", 0, -1.25},
+        {"  7.02\\r", 0, -777.0},     {"abcd12.5xyz\\r", 1, 12.5},
+        {"7.02-123\\r", 1, -123.0},   {"7.02-123\\r", 0, -777.0},
+        {"123\\r", 1, -777.0},        {"xxx 1/2\\r", 1, -777.0},
+        {"\\x00\\x01\\xff\\r", 1, -777.0},
+    };
+    Deliverable d(1);
+    for (const Case &c : cases) {
+        host::SetMeter(1, std::string("reply=") + c.reply + "\n");
+        EXPECT_EQ(d.read(c.channel), c.expected) << c.reply;
+    }
+}
+
+TEST_F(Driver, NoReplyGivesNoValueAfterTheTimeOut) {
+    Deliverable d(1);
+    host::SetMeter(1, "fault=silent\n");
+    double value = 0;
+    const double ms = Timed([&] { value = d.read(0); });
+    EXPECT_EQ(value, -777.0);
+    EXPECT_GT(ms, 990);
+    EXPECT_LT(ms, 1300);
+    EXPECT_EQ(d.readInteger(0), -777); // never -77700
+}
+
+TEST_F(Driver, LeftoverInputIsNeverTakenForTheAnswer) {
+    Deliverable d(1);
+    // A CR LF reply leaves its line feed queued: the next potential must not
+    // be cut from shifted places.
+    host::SetMeter(1, "ph=7.02\nmv=-123\nfault=crlf\n");
+    EXPECT_EQ(d.read(1), -123.0);
+    EXPECT_EQ(d.read(1), -123.0);
+    // A reply that came after the time-out is not the answer to the next query.
+    host::SetMeter(1, "ph=3.00\nmv=300\nfault=late\nlate_ms=1100\n");
+    EXPECT_EQ(d.read(0), -777.0);
+    host::SetMeter(1, "ph=5.55\nmv=555\n");
+    host::SleepMs(400); // the late reply is now queued in full
+    EXPECT_EQ(d.read(0), 5.55);
+}
+
+TEST_F(Driver, UnknownChannelSendsNothingButConsumesALine) {
+    Deliverable d(1);
+    host::SetMeter(1, "reply=xxxx5.55\\rxxxx6.66\\r\n");
+    EXPECT_EQ(d.read(1), 5.55); // the second line stays queued
+    const std::string sent = host::Received(1);
+    double value = 0;
+    const double ms = Timed([&] { value = d.read(2); });
+    EXPECT_EQ(value, -777.0);
+    EXPECT_LT(ms, 500); // took the queued line, no time-out
+    EXPECT_EQ(host::Received(1), sent);
+    EXPECT_EQ(d.read(-1), -777.0); // nothing queued now: waits out the time-out
+    EXPECT_EQ(host::Received(1), sent);
+}
+
+TEST_F(Driver, MissingPortAnswersNoValueAfterAboutASecond) {
+    Deliverable d(3);
+    ASSERT_NE(d.library, nullptr);
+    double value = 0;
+    const double ms = Timed([&] { value = d.read(0); });
+    EXPECT_EQ(value, -777.0);
+    EXPECT_GT(ms, 990);
+    EXPECT_LT(ms, 1500);
+}
+
+TEST_F(Driver, TwoDeliverablesSideBySideReadTheirOwnMeters) {
+    host::SetMeter(2, "ph=9.81\nmv=-456\n");
+    Deliverable first(1), second(2);
+    EXPECT_EQ(first.read(0), 7.02);
+    EXPECT_EQ(second.read(0), 9.81);
+    EXPECT_EQ(second.read(1), -456.0);
+    EXPECT_EQ(first.read(1), -123.0);
+}
+
+TEST_F(Driver, UnloadReleasesThePortForTheNextLoad) {
+    for (int round = 0; round < 3; ++round) {
+        Deliverable d(1);
+        EXPECT_EQ(d.read(0), 7.02) << "round " << round;
+    }
+}
+
+} // namespace

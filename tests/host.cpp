@@ -1,0 +1,81 @@
+#include "host.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace host {
+
+std::string LibraryPath(int port) {
+#if defined(_WIN32)
+    return std::string(TARVEL_LIBRARY_DIR) + "/tarvel_" + std::to_string(port) + ".dll";
+#else
+    return std::string(TARVEL_LIBRARY_DIR) + "/tarvel_" + std::to_string(port) + ".so";
+#endif
+}
+
+#if defined(_WIN32)
+void *Load(const std::string &path) { return reinterpret_cast<void *>(LoadLibraryA(path.c_str())); }
+void *Find(void *library, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void Unload(void *library) { FreeLibrary(static_cast<HMODULE>(library)); }
+#else
+void *Load(const std::string &path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void *Find(void *library, const char *name) { return dlsym(library, name); }
+void Unload(void *library) { dlclose(library); }
+#endif
+
+std::string SimFile(int port, const char *suffix) {
+    const char *dir = std::getenv("METERSIM_DIR");
+    if (dir == nullptr)
+        throw std::runtime_error("METERSIM_DIR is not set: run under metersim --run");
+#if defined(_WIN32)
+    const std::string root = std::string("Z:") + dir; // Wine's view of the Unix root
+#else
+    const std::string root = dir;
+#endif
+    return root + "/com" + std::to_string(port) + suffix;
+}
+
+namespace {
+std::string Slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+} // namespace
+
+void SetMeter(int port, const std::string &control) {
+    const std::string path = SimFile(port, ".ctl");
+    std::ofstream(path + ".new", std::ios::binary) << control;
+    std::remove(path.c_str());
+    std::rename((path + ".new").c_str(), path.c_str());
+}
+
+std::string Received(int port) { return Slurp(SimFile(port, ".rx")); }
+std::string LineSettings(int port) { return Slurp(SimFile(port, ".termios")); }
+std::string QueryLog(int port) { return Slurp(SimFile(port, ".log")); }
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+#if defined(_WIN32)
+void SleepMs(unsigned ms) { Sleep(ms); }
+#else
+void SleepMs(unsigned ms) { usleep(ms * 1000u); }
+#endif
+
+} // namespace host

@@ -1,0 +1,37 @@
+// What the tests need of a host program: load a deliverable by path, find its
+// exports by name, unload it; and talk to the meter simulator through the
+// files in METERSIM_DIR.
+#pragma once
+
+#include <string>
+
+namespace host {
+
+// Path of deliverable tarvel_<port> as built for the tests.
+std::string LibraryPath(int port);
+
+void *Load(const std::string &path); // nullptr when it cannot be loaded
+void *Find(void *library, const char *name);
+void Unload(void *library);
+
+template <typename Function> Function Export(void *library, const char *name) {
+    return reinterpret_cast<Function>(Find(library, name));
+}
+
+// The simulator's control directory, as this process names paths.
+std::string SimFile(int port, const char *suffix);
+// Replaces the behaviour of meter <port> ("ph=7.02\nmv=-123\nfault=crlf\n").
+void SetMeter(int port, const std::string &control);
+// Every byte the driver sent meter <port> so far.
+std::string Received(int port);
+// The line settings the driver gave meter <port>'s terminal, e.g.
+// "speed=2400 csize=8 ...".
+std::string LineSettings(int port);
+// The query log of meter <port>, one line per query.
+std::string QueryLog(int port);
+
+// Milliseconds on a steady clock.
+double NowMs();
+void SleepMs(unsigned ms);
+
+} // namespace host

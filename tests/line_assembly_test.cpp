@@ -1,0 +1,152 @@
+// Line assembly against a scripted byte source and a clock that the test
+// moves: a one-second wait or a wrap of the tick counter costs no real time.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+
+#include "line_assembly.h"
+
+namespace {
+
+// Bytes arrive at given ticks; every poll of the clock advances it by one
+// millisecond, like a busy loop on a fast machine.
+struct ScriptedLine {
+    std::deque<std::pair<uint32_t, char>> arrivals; // (tick, byte), in order
+    std::string queue;                              // arrived, not yet read
+    uint32_t now = 0;
+    unsigned polls = 0;
+};
+ScriptedLine *script;
+
+void Arrive() {
+    while (!script->arrivals.empty() && script->arrivals.front().first <= script->now) {
+        script->queue.push_back(script->arrivals.front().second);
+        script->arrivals.pop_front();
+    }
+}
+uint32_t Ticks() {
+    ++script->polls;
+    return script->now++;
+}
+uint16_t Waiting() {
+    Arrive();
+    return static_cast<uint16_t>(script->queue.size());
+}
+bool ReadOne(char *byte) {
+    if (script->queue.empty())
+        return false;
+    *byte = script->queue.front();
+    script->queue.erase(0, 1);
+    return true;
+}
+void Purge() {
+    Arrive();
+    script->queue.clear();
+}
+
+class LineAssembly : public ::testing::Test {
+  protected:
+    void SetUp() override { script = &line; }
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false};
+    void Send(uint32_t at, const std::string &bytes, uint32_t spacing = 0) {
+        for (char c : bytes) {
+            line.arrivals.emplace_back(at, c);
+            at += spacing;
+        }
+    }
+    std::string Take(uint16_t timeoutMs = 1000) { return AssembleLine(source, timeoutMs); }
+    ScriptedLine line;
+};
+
+TEST_F(LineAssembly, LineFeedAfterTheCarriageReturnOpensTheNextLine) {
+    Send(0, "7.00 123\r\n");
+    EXPECT_EQ(Take(), "7.00 123");
+    EXPECT_EQ(line.queue, "\n");
+    Send(line.now, "7.01 124\r");
+    EXPECT_EQ(Take(), "\n7.01 124");
+}
+
+TEST_F(LineAssembly, BareCarriageReturnEndsAtOnce) {
+    Send(0, "\r");
+    EXPECT_EQ(Take(), "");
+    EXPECT_LT(line.now, 5u);
+}
+
+TEST_F(LineAssembly, NothingReceivedTimesOutJustAfterTheLimit) {
+    EXPECT_EQ(Take(), "");
+    EXPECT_GT(line.now, 1000u);
+    EXPECT_LT(line.now, 1010u);
+}
+
+TEST_F(LineAssembly, PartialLineIsDroppedAtTheTimeOut) {
+    Send(10, "mV: -1", 4);
+    Send(1500, "23\r");
+    EXPECT_EQ(Take(), "");
+    EXPECT_EQ(line.queue, "");
+    EXPECT_EQ(Take(), "23"); // the rest of the late line opens the next one
+}
+
+TEST_F(LineAssembly, TwoLinesBackToBackAreTakenOneByOne) {
+    Send(0, "first\rsecond\r");
+    EXPECT_EQ(Take(), "first");
+    EXPECT_EQ(line.queue, "second\r");
+    EXPECT_EQ(Take(), "second");
+}
+
+TEST_F(LineAssembly, TickCounterWrapDuringTheWait) {
+    line.now = 0xFFFFFF00u;
+    EXPECT_EQ(Take(), "");
+    EXPECT_EQ(line.now - 0xFFFFFF00u, 1002u); // 1001 ms elapsed, plus the start tick
+}
+
+TEST_F(LineAssembly, LineSpreadOverTheWholeWaitStillCounts) {
+    Send(100, "mV: -123  pH:  7.02\r", 45); // CR at 100 + 19 * 45 = 955 ms
+    EXPECT_EQ(Take(), "mV: -123  pH:  7.02");
+}
+
+TEST_F(LineAssembly, EndlessStreamWithoutCarriageReturnStopsAtTheLimit) {
+    Send(0, std::string(5000, 'a'));
+    EXPECT_EQ(Take(), "");
+    EXPECT_LT(line.now, 1010u);
+}
+
+TEST_F(LineAssembly, AFailedReadAppendsNothing) {
+    // The port says a byte waits but the read fails: nothing is made up.
+    LineSource liar = {Ticks, [] { return uint16_t{1}; }, [](char *) { return false; }, Purge,
+                       0, false};
+    EXPECT_EQ(AssembleLine(liar, 50), "");
+}
+
+TEST_F(LineAssembly, StaleInputStillOnTheWireIsDropped) {
+    Send(0, "mV: -123\r");
+    Send(14, "\n"); // the line feed of a CR LF reply, a few ticks behind
+    EXPECT_EQ(Take(), "mV: -123");
+    DropStaleInput(source, 10, 1000);
+    EXPECT_EQ(line.queue, "");
+    EXPECT_TRUE(line.arrivals.empty());
+    EXPECT_GE(line.now, 24u); // quiet for 10 ms after the line feed
+}
+
+TEST_F(LineAssembly, QuietLineIsClearedWithoutWaiting) {
+    DropStaleInput(source, 10, 1000); // nothing ever heard
+    EXPECT_LT(line.now, 3u);
+    Send(line.now, "x\r");
+    Take();
+    line.now += 50;
+    Send(line.now, "noise");
+    const uint32_t start = line.now;
+    DropStaleInput(source, 10, 1000);
+    EXPECT_EQ(line.queue, "");
+    EXPECT_LT(line.now - start, 15u);
+}
+
+TEST_F(LineAssembly, LineThatNeverFallsSilentIsGivenUpOnAtTheTimeOut) {
+    for (uint32_t t = 0; t < 3000; t += 4)
+        Send(t, "z");
+    DropStaleInput(source, 10, 1000);
+    EXPECT_GT(line.now, 1000u);
+    EXPECT_LT(line.now, 1010u);
+}
+
+} // namespace

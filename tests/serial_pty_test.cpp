@@ -1,0 +1,145 @@
+// The POSIX serial line over a real pseudo-terminal: the test holds the
+// master side and plays the meter.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "ucommw32.h"
+
+const char DeviceDirectory[] = "/nonexistent";
+
+namespace {
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+class SerialLine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        PortName = ptsname(master);
+        PortSettings = "baud=2400 parity=n data=8 stop=1 ";
+        OpenPort();
+        ASSERT_TRUE(PortUsable());
+    }
+    void TearDown() override {
+        ClosePort();
+        if (master >= 0)
+            close(master);
+    }
+    void Meter(const std::string &bytes) {
+        ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        usleep(20000); // let the terminal pass them on
+    }
+    std::string Heard() {
+        char buffer[256];
+        const int flags = fcntl(master, F_GETFL);
+        fcntl(master, F_SETFL, flags | O_NONBLOCK);
+        const ssize_t count = read(master, buffer, sizeof buffer);
+        fcntl(master, F_SETFL, flags);
+        return count > 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string();
+    }
+    int master = -1;
+};
+
+TEST_F(SerialLine, OpensARawLineAt2400BaudWithoutFlowControl) {
+    termios line;
+    ASSERT_EQ(tcgetattr(master, &line), 0);
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B2400));
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR), 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+}
+
+TEST_F(SerialLine, WritesTheTextUnchanged) {
+    WriteText(std::string("?RD\r", 4));
+    usleep(20000);
+    EXPECT_EQ(Heard(), "?RD\r");
+}
+
+TEST_F(SerialLine, LineFeedAfterTheCarriageReturnStaysQueued) {
+    Meter("7.00 123\r\n");
+    EXPECT_EQ(ReadLine(), "7.00 123");
+    EXPECT_EQ(BytesWaiting(), 1);
+    Meter("7.01 124\r");
+    EXPECT_EQ(ReadLine(), "\n7.01 124");
+}
+
+TEST_F(SerialLine, TwoLinesBackToBackComeOneByOne) {
+    Meter("first\rsecond\r");
+    EXPECT_EQ(ReadLine(), "first");
+    EXPECT_EQ(ReadLine(), "second");
+}
+
+TEST_F(SerialLine, BareCarriageReturnEndsTheLineAtOnce) {
+    Meter("\r");
+    const double start = NowMs();
+    EXPECT_EQ(ReadLine(), "");
+    EXPECT_LT(NowMs() - start, 100);
+}
+
+TEST_F(SerialLine, NothingReceivedTimesOutJustAfterOneSecond) {
+    const double start = NowMs();
+    EXPECT_EQ(ReadLine(), "");
+    const double elapsed = NowMs() - start;
+    EXPECT_GE(elapsed, 1000);
+    EXPECT_LT(elapsed, 1100);
+}
+
+TEST_F(SerialLine, PartialLineIsLostAtTheTimeOut) {
+    Meter("mV: -12");
+    EXPECT_EQ(ReadLine(), "");
+    EXPECT_EQ(BytesWaiting(), 0);
+    Meter("3\r");
+    EXPECT_EQ(ReadLine(), "3");
+}
+
+TEST_F(SerialLine, DiscardDropsWhatIsWaiting) {
+    Meter("stale\r\n");
+    EXPECT_EQ(BytesWaiting(), 7);
+    DiscardInput();
+    EXPECT_EQ(BytesWaiting(), 0);
+    Meter("fresh\r");
+    EXPECT_EQ(ReadLine(), "fresh");
+}
+
+TEST_F(SerialLine, TheDeviceGoingAwayIsNoticed) {
+    close(master);
+    master = -1;
+    EXPECT_EQ(ReadLine(), "");
+    EXPECT_FALSE(PortUsable());
+}
+
+TEST_F(SerialLine, IsHeldExclusively) {
+    const int other = open(PortName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0); // root may open a TIOCEXCL terminal; the lock still holds
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    close(other);
+}
+
+TEST(SerialLineClosed, PortThatCannotBeOpenedTimesOutQuietly) {
+    PortName = "com7:"; // /nonexistent/ttyS6
+    OpenPort();
+    EXPECT_FALSE(PortUsable());
+    WriteText("?RD\r");
+    EXPECT_EQ(BytesWaiting(), 0);
+    const double start = NowMs();
+    EXPECT_EQ(ReadLine(), "");
+    EXPECT_GE(NowMs() - start, 1000);
+    ClosePort();
+}
+
+} // namespace

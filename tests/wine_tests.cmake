@@ -1,0 +1,23 @@
+# Windows builds: tests under Wine, in a private prefix that scripts/test.sh
+# makes and warms (scripts/wine-prefix) before ctest runs.
+set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(TARVEL_WINE_TESTS ON CACHE BOOL "Run the tests that need Wine for this target")
+
+# The export table of each deliverable, read from the PE file itself.
+foreach(port RANGE 1 5)
+  add_test(NAME exports_tarvel_${port}
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.py $<TARGET_FILE:tarvel_${port}>
+                   ${PROJECT_SOURCE_DIR}/driver/tarvel.def)
+endforeach()
+
+target_compile_definitions(test_host PRIVATE TARVEL_LIBRARY_DIR="${CMAKE_BINARY_DIR}")
+add_executable(driver_test driver_test.cpp)
+target_link_libraries(driver_test PRIVATE test_host ${GTEST_LIBS})
+
+if(TARVEL_WINE_TESTS)
+  add_test(NAME unit_tests COMMAND unit_tests)
+  add_test(NAME driver_test
+           COMMAND ${TARVEL_METERSIM} --com 1,2 --wine-prefix ${WINE_PREFIX} --quiet
+                   --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:driver_test>)
+  set_tests_properties(unit_tests driver_test PROPERTIES ENVIRONMENT WINEPREFIX=${WINE_PREFIX})
+endif()
