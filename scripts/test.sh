@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds every target and runs the whole test suite:
+#   build/native   Linux x86-64: the serial line and the driver on pseudo-terminals
+#   build/linux32  Linux i686: the register and stdcall conventions and the x87
+#                  unit (under qemu-i386 where the kernel runs no 32-bit code)
+#   build/win64    64-bit Windows DLLs, tested under wine64 against the simulator
+#   build/win32    the five 32-bit Windows deliverables: PE checks everywhere,
+#                  Wine tests where this machine runs 32-bit Wine
+# Installs what is missing first (Debian packages, as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+"$root/scripts/install-deps.sh"
+
+jobs=$(nproc)
+configure() { # dir toolchain extra-args...
+    local dir=$1 toolchain=$2
+    shift 2
+    cmake -S "$root" -B "$root/build/$dir" -G Ninja ${toolchain:+-DCMAKE_TOOLCHAIN_FILE=$root/cmake/$toolchain} "$@" >/dev/null
+    cmake --build "$root/build/$dir" -j "$jobs"
+}
+
+configure native ""
+sim=$root/build/native/tools/metersim
+
+runner=$("$root/scripts/i386-runner")
+configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER="$runner"
+
+configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim"
+"$root/scripts/wine-prefix" "$root/build/win64/wineprefix" --64
+
+wine32=OFF
+if "$root/scripts/wine32-works"; then wine32=ON; fi
+configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32
+if [ $wine32 = ON ]; then
+    "$root/scripts/wine-prefix" "$root/build/win32/wineprefix"
+else
+    echo "note: this machine runs no 32-bit Wine; the 32-bit DLLs get their PE checks only"
+fi
+
+status=0
+for dir in native linux32 win64 win32; do
+    echo "== tests: $dir"
+    (cd "$root/build/$dir" && ctest --output-on-failure -j 2) || status=1
+done
+exit $status
