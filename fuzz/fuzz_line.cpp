@@ -1,0 +1,150 @@
+// Line assembly and stale-input dropping on arbitrary byte streams that come
+// in arbitrary chunks at arbitrary ticks, against a clock that advances one
+// millisecond per poll (a busy loop on a fast machine).
+//
+// Input layout: timeout (2 bytes), start tick (4 bytes, so the counter may
+// wrap), quiet time (1 byte), whether stale input is dropped first (1 byte),
+// then chunks: a header byte (low 5 bits: length), a gap byte (ticks after
+// the previous chunk), and the chunk's bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "line_assembly.h"
+
+namespace {
+
+struct Arrival {
+    uint32_t at; // ticks after the start
+    char byte;
+};
+
+struct FakeLine {
+    std::vector<Arrival> stream;
+    size_t arrived = 0;  // stream[0, arrived) came in
+    size_t consumed = 0; // stream[0, consumed) read or purged
+    uint32_t start = 0;  // tick counter at the start
+    uint32_t elapsed = 0;
+    uint64_t polls = 0;
+};
+FakeLine *fake;
+
+[[noreturn]] void Fail(const char *what) {
+    std::fprintf(stderr, "fuzz_line: %s (elapsed %u, consumed %zu of %zu)\n", what,
+                 fake->elapsed, fake->consumed, fake->stream.size());
+    std::abort();
+}
+
+void Arrive() {
+    while (fake->arrived < fake->stream.size() && fake->stream[fake->arrived].at <= fake->elapsed)
+        ++fake->arrived;
+}
+uint32_t Ticks() {
+    if (++fake->polls > 1000000)
+        Fail("no end in sight");
+    return fake->start + fake->elapsed++;
+}
+uint16_t Waiting() {
+    Arrive();
+    const size_t queued = fake->arrived - fake->consumed;
+    return static_cast<uint16_t>(queued > 0xFFFF ? 0xFFFF : queued);
+}
+bool ReadOne(char *byte) {
+    if (fake->consumed == fake->arrived)
+        return false;
+    *byte = fake->stream[fake->consumed++].byte;
+    return true;
+}
+void Purge() {
+    Arrive();
+    fake->consumed = fake->arrived;
+}
+
+uint32_t Bytes(const uint8_t *&data, size_t &size, int count) {
+    uint32_t value = 0;
+    for (int i = 0; i < count && size > 0; ++i, ++data, --size)
+        value = value << 8 | *data;
+    return value;
+}
+
+void CheckDrop(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
+    const uint32_t from = fake->elapsed;
+    DropStaleInput(source, quietMs, timeoutMs);
+    const uint32_t took = fake->elapsed - from;
+    if (took > timeoutMs + 4u)
+        Fail("dropping stale input outlasted its time-out");
+    // Everything that had come in by the last look at the line is gone.
+    if (fake->consumed != fake->arrived)
+        Fail("stale input left queued");
+    const uint32_t quiet = fake->start + fake->elapsed - source.lastByteAt;
+    if (source.heardAny && quiet + 1 < quietMs && took <= timeoutMs)
+        Fail("returned while the line was still busy");
+}
+
+void CheckLine(LineSource &source, uint16_t timeoutMs) {
+    const uint32_t from = fake->elapsed;
+    const size_t first = fake->consumed;
+    const std::string line = AssembleLine(source, timeoutMs);
+    const uint32_t took = fake->elapsed - from;
+    const size_t read = fake->consumed - first;
+
+    size_t cr = first; // the first carriage return still to be read
+    while (cr < fake->stream.size() && fake->stream[cr].byte != '\r')
+        ++cr;
+    const bool gotLine = read > 0 && fake->stream[fake->consumed - 1].byte == '\r';
+
+    if (line.find('\r') != std::string::npos)
+        Fail("line holds a carriage return");
+    if (took > timeoutMs + 2 * read + 3u)
+        Fail("call outlasted its time-out by more than its reads");
+    if (gotLine) {
+        if (fake->consumed != cr + 1)
+            Fail("read past the carriage return");
+        std::string want;
+        for (size_t i = first; i < cr; ++i)
+            want += fake->stream[i].byte;
+        if (line != want)
+            Fail("line differs from the bytes before the carriage return");
+        if (static_cast<int64_t>(fake->stream[cr].at) - from > timeoutMs + 1)
+            Fail("took a carriage return that came after the time-out");
+    } else {
+        if (!line.empty())
+            Fail("a line without its carriage return");
+        if (cr < fake->consumed)
+            Fail("read over a carriage return");
+        // A carriage return in time, with time left to read its line, is taken.
+        if (cr < fake->stream.size()) {
+            const int64_t after = static_cast<int64_t>(fake->stream[cr].at) - from;
+            if ((after > 0 ? after : 0) + 2 * static_cast<int64_t>(cr - first + 1) + 3 <= timeoutMs)
+                Fail("missed a carriage return that came in time");
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FakeLine line;
+    fake = &line;
+    const uint16_t timeoutMs = static_cast<uint16_t>(Bytes(data, size, 2) % 1501);
+    line.start = Bytes(data, size, 4);
+    const uint16_t quietMs = static_cast<uint16_t>(Bytes(data, size, 1) % 40);
+    const bool dropFirst = Bytes(data, size, 1) & 1;
+    uint32_t at = 0;
+    while (size >= 2) {
+        const size_t length = Bytes(data, size, 1) & 0x1F;
+        at += Bytes(data, size, 1);
+        for (size_t i = 0; i < length && size > 0; ++i)
+            line.stream.push_back({at, static_cast<char>(Bytes(data, size, 1))});
+    }
+
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false};
+    if (dropFirst)
+        CheckDrop(source, quietMs, timeoutMs);
+    // Successive lines from the same stream, as successive readings take them.
+    for (int call = 0; call < 3; ++call)
+        CheckLine(source, timeoutMs);
+    return 0;
+}
