@@ -40,11 +40,17 @@ std::string SimFile(int port, const char *suffix) {
     if (dir == nullptr)
         throw std::runtime_error("METERSIM_DIR is not set: run under metersim --run");
 #if defined(_WIN32)
-    const std::string root = std::string("Z:") + dir; // Wine's view of the Unix root
+    // Wine's view of the Unix root is drive Z:. The \\?\ prefix keeps
+    // "com1.ctl" a file name: without it Windows takes any name that starts
+    // with a device name ("com1", "con", ...) for that device.
+    std::string path = std::string("\\\\?\\Z:") + dir + "/com" + std::to_string(port) + suffix;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
 #else
-    const std::string root = dir;
+    return std::string(dir) + "/com" + std::to_string(port) + suffix;
 #endif
-    return root + "/com" + std::to_string(port) + suffix;
 }
 
 namespace {
