@@ -26,6 +26,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -68,7 +69,8 @@ struct Options {
 struct Control {
     double ph = 7.02, mv = -123;
     std::string fault = "none";
-    long late_ms = 1500, pause_ms = 600;
+    long late_ms = 1500, pause_ms = 600, noise_ms = 300;
+    bool plugged = true;
     bool has_reply = false;
     std::string reply;
     std::string answer = "query";
@@ -95,6 +97,10 @@ struct Meter {
     std::string termios_text;
     std::mt19937 rng;
     std::vector<std::string> links;
+    std::vector<std::pair<std::string, std::string>> link_places; // (dir, name) to link again
+    int watch_fd = -1;      // inotify on the slave: counts the driver's opens
+    unsigned long opens = 0;
+    std::pair<ino_t, long long> ctl_stamp{0, 0}; // control file last looked at between queries
 };
 
 // Time from the first byte of a chunk to its byte k: 10 bits a byte at 2400 baud.
@@ -189,6 +195,10 @@ Control read_control(const Meter& m) {
             ok = to_number(val, c.late_ms) && c.late_ms >= 0;
         else if (key == "pause_ms")
             ok = to_number(val, c.pause_ms) && c.pause_ms >= 0;
+        else if (key == "noise_ms")
+            ok = to_number(val, c.noise_ms) && c.noise_ms >= 0;
+        else if (key == "plugged")
+            ok = (val == "0" || val == "1") && ((c.plugged = val == "1"), true);
         else if (key == "fault" && (ok = is_fault(val)))
             c.fault = val;
         else if (key == "answer" && (ok = val == "query" || val == "any" || val == "never"))
@@ -321,14 +331,21 @@ void handle_query(Meter& m, const Control& c, Clock::time_point arrival, bool in
         std::snprintf(buf, sizeof buf, "ph=%.2f mv=%ld", ph, mv);
         entry += buf;
     }
-    entry += " fault=" + fault + " valid=" + (valid ? "1" : "0") + "\n";
-    write_all(m.log_fd, entry);
-
     m.out.insert(m.out.end(), reply.begin(), reply.end());
     if (fault == "noise") {
-        Clock::time_point at = queue_end(m, instant) + milliseconds(50 + m.rng() % 251);
+        const long earliest = std::min(50L, c.noise_ms);
+        Clock::time_point at =
+            queue_end(m, instant) +
+            milliseconds(earliest + static_cast<long>(m.rng() % (c.noise_ms - earliest + 1)));
         m.out.push_back({at, random_bytes(m.rng, 5 + m.rng() % 36, true)});
+        reply.push_back(m.out.back());
     }
+    size_t bytes = 0;
+    for (const Chunk& chunk : reply)
+        bytes += chunk.bytes.size();
+    entry += " fault=" + fault + " valid=" + (valid ? "1" : "0") +
+             " bytes=" + std::to_string(bytes) + " opens=" + std::to_string(m.opens) + "\n";
+    write_all(m.log_fd, entry);
 }
 
 // The slave went away: output for a listener that is gone is lost, as on a real line.
@@ -339,8 +356,25 @@ void disconnect(Meter& m) {
     m.out.clear();
 }
 
+// Counts the opens of the slave seen since the last look (each open by the driver is one).
+void count_opens(Meter& m) {
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while (m.watch_fd >= 0 && (n = read(m.watch_fd, buf, sizeof buf)) > 0) {
+        for (char* p = buf; p < buf + n;) {
+            const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
+            if (e->mask & IN_OPEN)
+                ++m.opens;
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
+}
+
 void receive(Meter& m, bool instant) {
     char buf[256];
+    if (m.master < 0)
+        return;
+    count_opens(m);
     for (;;) {
         ssize_t n = read(m.master, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -454,9 +488,13 @@ void make_link(Meter& m, const std::string& dir, const std::string& name) {
     if (symlink(m.slave.c_str(), path.c_str()) != 0)
         throw Error(sys_error("symlink " + path));
     m.links.push_back(path);
+    if (std::find(m.link_places.begin(), m.link_places.end(), std::make_pair(dir, name)) ==
+        m.link_places.end())
+        m.link_places.emplace_back(dir, name);
 }
 
-void open_meter(Meter& m, const Options& o, const std::string& dir) {
+// Gives the meter a new pty, starting as a raw 2400-baud 8N1 line, and watches its slave.
+void open_pty(Meter& m) {
     m.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (m.master < 0)
         throw Error(sys_error("posix_openpt"));
@@ -477,7 +515,19 @@ void open_meter(Meter& m, const Options& o, const std::string& dir) {
     t.c_cflag |= CS8 | CREAD | CLOCAL;
     if (tcsetattr(m.master, TCSANOW, &t) != 0)
         throw Error(sys_error("tcsetattr"));
+    m.watch_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m.watch_fd < 0 || inotify_add_watch(m.watch_fd, m.slave.c_str(), IN_OPEN) < 0)
+        throw Error(sys_error("inotify on " + m.slave));
+    m.termios_text.clear();
+}
 
+// Names the meter's current slave in comN.pty (empty while unplugged), once its links are made.
+void write_pty_file(const Meter& m) {
+    write_file_atomic(m.base + ".pty", m.slave.empty() ? "" : m.slave + "\n");
+}
+
+void open_meter(Meter& m, const Options& o, const std::string& dir) {
+    open_pty(m);
     m.base = dir + "/com" + std::to_string(m.port);
     write_file_atomic(m.base + ".ctl", "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
                                            "\nlate_ms=1500\npause_ms=600\nanswer=query\n");
@@ -492,19 +542,52 @@ void open_meter(Meter& m, const Options& o, const std::string& dir) {
     check_termios(m);
 }
 
-void cleanup(std::vector<Meter>& meters) {
-    for (Meter& m : meters) {
-        for (const std::string& link : m.links) {
-            char target[256];
-            ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-            if (n > 0 && m.slave == std::string(target, static_cast<size_t>(n)))
-                unlink(link.c_str());
-        }
-        m.links.clear();
-        if (m.master >= 0)
-            close(m.master);
-        m.master = -1;
+// Removes the meter's links (those still pointing at its pty) and closes the pty.
+void close_meter(Meter& m) {
+    for (const std::string& link : m.links) {
+        char target[256];
+        ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && m.slave == std::string(target, static_cast<size_t>(n)))
+            unlink(link.c_str());
     }
+    m.links.clear();
+    if (m.master >= 0)
+        close(m.master);
+    if (m.watch_fd >= 0)
+        close(m.watch_fd);
+    m.master = m.watch_fd = -1;
+}
+
+void cleanup(std::vector<Meter>& meters) {
+    for (Meter& m : meters)
+        close_meter(m);
+}
+
+// Follows the control file's "plugged" key between queries: unplugging removes the links and
+// closes the pty, so the driver's port hangs up; plugging in again makes a new pty (the slave
+// usually gets another name) and links it where the old one was.
+void watch_plug(Meter& m) {
+    struct stat st {};
+    if (stat((m.base + ".ctl").c_str(), &st) != 0)
+        return;
+    std::pair<ino_t, long long> stamp{st.st_ino,
+                                      st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    if (stamp == m.ctl_stamp)
+        return;
+    m.ctl_stamp = stamp;
+    const bool plugged = read_control(m).plugged;
+    if (plugged == (m.master >= 0))
+        return;
+    if (plugged) {
+        open_pty(m);
+        for (const auto& [dir, name] : m.link_places)
+            make_link(m, dir, name);
+    } else {
+        close_meter(m);
+        disconnect(m);
+        m.slave.clear();
+    }
+    write_pty_file(m);
 }
 
 pid_t spawn(const Options& o, const std::string& dir, const std::vector<Meter>& meters) {
@@ -559,6 +642,7 @@ int serve(std::vector<Meter>& meters, const Options& o, pid_t child) {
         timespec ts{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
         ppoll(fds.data(), fds.size(), &ts, nullptr); // EINTR only shortens the wait
         for (Meter& m : meters) {
+            watch_plug(m);
             receive(m, o.instant);
             check_termios(m);
             send_due(m, Clock::now(), o.instant);
@@ -668,6 +752,7 @@ int main(int argc, char** argv) {
             std::string shown = "com" + std::to_string(m.port) + ": " + m.slave;
             for (size_t k = 0; k < m.links.size(); ++k)
                 shown += (k == 0 ? " -> " : ", ") + m.links[k];
+            write_pty_file(m);
             if (!o.quiet)
                 std::printf("%s\n", shown.c_str());
         }
