@@ -142,4 +142,20 @@ TEST(SerialLineClosed, PortThatCannotBeOpenedTimesOutQuietly) {
     ClosePort();
 }
 
+TEST(SerialLineClosed, PortHeldByAnotherProgramIsNotUsable) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int holder = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    PortName = ptsname(master);
+    OpenPort();
+    EXPECT_FALSE(PortUsable());
+    EXPECT_EQ(BytesWaiting(), 0);
+    ClosePort();
+    close(holder);
+    close(master);
+}
+
 } // namespace

@@ -133,6 +133,7 @@ void OpenPort() {
     if (flock(PortFd, LOCK_EX | LOCK_NB) != 0) {
         close(PortFd);
         PortFd = -1;
+        PortFailed = true;
         return;
     }
     ioctl(PortFd, TIOCEXCL);
