@@ -1,0 +1,52 @@
+# tarvel-probe against the meter simulator on com1:, one test per group of
+# cases (tests/probe_test.py). The probe's own meters never meet those of
+# the other tests: Linux builds get copies of the probe and the five
+# libraries whose comN: devices live in probedev/; Windows builds run in a
+# Wine prefix of their own. The cases share that line, one at a time.
+set(PROBE_CASES reads silent usage csv scan)
+
+if(WIN32)
+  if(NOT TARVEL_WINE_TESTS)
+    return()
+  endif()
+  set(PROBE_PREFIX ${CMAKE_BINARY_DIR}/probeprefix)
+  set(PROBE_PROGRAM $<TARGET_FILE:tarvel-probe>)
+  set(PROBE_LINK --wine-prefix=${PROBE_PREFIX})
+  set(PROBE_NO_EXPORTS ${PROBE_PREFIX}/drive_c/windows/system32/kernel32.dll)
+  set(PROBE_RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(prefix_arch --64)
+  endif()
+  add_test(NAME probe_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix ${PROBE_PREFIX}
+                                     ${prefix_arch})
+  add_test(NAME probe_prefix_stop COMMAND /usr/lib/wine/wineserver -k)
+  set_tests_properties(probe_prefix PROPERTIES FIXTURES_SETUP probe_prefix)
+  set_tests_properties(probe_prefix_stop PROPERTIES FIXTURES_CLEANUP probe_prefix
+                       ENVIRONMENT WINEPREFIX=${PROBE_PREFIX})
+else()
+  set(PROBE_DEVICE_DIR ${CMAKE_BINARY_DIR}/probedev)
+  set(PROBE_LIBRARY_DIR ${CMAKE_BINARY_DIR}/probelib)
+  file(MAKE_DIRECTORY ${PROBE_DEVICE_DIR})
+  foreach(port RANGE 1 5)
+    tarvel_library(probe_tarvel_${port} ${port} ${PROBE_DEVICE_DIR} ${PROBE_LIBRARY_DIR})
+  endforeach()
+  tarvel_probe(probe_tarvel_probe ${PROBE_LIBRARY_DIR})
+  set(PROBE_PROGRAM $<TARGET_FILE:probe_tarvel_probe>)
+  set(PROBE_LINK --link-dir=${PROBE_DEVICE_DIR})
+  # A library that loads but is no driver: the probe's own host code.
+  add_library(probe_not_a_driver SHARED ${PROJECT_SOURCE_DIR}/tools/probe_host.cpp)
+  target_link_libraries(probe_not_a_driver PRIVATE ${CMAKE_DL_LIBS})
+  set(PROBE_NO_EXPORTS $<TARGET_FILE:probe_not_a_driver>)
+  set(PROBE_RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
+
+foreach(case ${PROBE_CASES})
+  add_test(NAME probe_${case}
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/probe_test.py ${case} ${PROBE_PROGRAM}
+                   ${TARVEL_METERSIM} ${PROBE_LINK} ${PROBE_NO_EXPORTS} ${PROBE_RUNNER})
+  set_tests_properties(probe_${case} PROPERTIES RESOURCE_LOCK probe_line TIMEOUT 120)
+  if(WIN32)
+    set_tests_properties(probe_${case} PROPERTIES FIXTURES_REQUIRED probe_prefix
+                         ENVIRONMENT WINEPREFIX=${PROBE_PREFIX})
+  endif()
+endforeach()
