@@ -515,8 +515,9 @@ void open_pty(Meter& m) {
     t.c_cflag |= CS8 | CREAD | CLOCAL;
     if (tcsetattr(m.master, TCSANOW, &t) != 0)
         throw Error(sys_error("tcsetattr"));
+    // Closes are watched too, only so that two opens in a row are not merged into one event.
     m.watch_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m.watch_fd < 0 || inotify_add_watch(m.watch_fd, m.slave.c_str(), IN_OPEN) < 0)
+    if (m.watch_fd < 0 || inotify_add_watch(m.watch_fd, m.slave.c_str(), IN_OPEN | IN_CLOSE) < 0)
         throw Error(sys_error("inotify on " + m.slave));
     m.termios_text.clear();
 }

@@ -1,0 +1,315 @@
+// The deliverables over long runs and bad lines, as a host uses them:
+//   Soak    five deliverables side by side on five meters with random line
+//           faults: every answer is this query's value or -777, never late.
+//   Reload  loading and unloading again and again: the port opens each time,
+//           and neither handles nor memory pile up.
+//   Replug  a meter (its adapter) that is missing, goes away or comes back:
+//           readings give up within the time-out and recover by themselves.
+// Run under metersim --run with meters on com1: ... com5:.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <psapi.h>
+#else
+#include <dirent.h>
+#endif
+
+#include "exports.h"
+#include "host.h"
+
+namespace {
+
+constexpr double NoValue = -777.0;
+
+unsigned long EnvCount(const char *name, unsigned long fallback) {
+    const char *text = std::getenv(name);
+    return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
+}
+
+// One query as the meter logged it.
+struct Query {
+    unsigned long seq = 0;
+    double ph = 0, mv = 0;
+    std::string fault;
+    bool valid = false;
+    unsigned long bytes = 0, opens = 0;
+};
+
+Query LastQuery(int port) {
+    const std::string log = host::QueryLog(port);
+    const size_t end = log.find_last_not_of('\n');
+    Query q;
+    if (end == std::string::npos)
+        return q;
+    const size_t begin = log.rfind('\n', end);
+    std::istringstream fields(log.substr(begin == std::string::npos ? 0 : begin + 1));
+    std::string field;
+    while (fields >> field) {
+        const size_t eq = field.find('=');
+        const std::string key = field.substr(0, eq), value = field.substr(eq + 1);
+        if (key == "q")
+            q.seq = std::stoul(value);
+        else if (key == "ph")
+            q.ph = std::stod(value);
+        else if (key == "mv")
+            q.mv = std::stod(value);
+        else if (key == "fault")
+            q.fault = value;
+        else if (key == "valid")
+            q.valid = value == "1";
+        else if (key == "bytes")
+            q.bytes = std::stoul(value);
+        else if (key == "opens")
+            q.opens = std::stoul(value);
+    }
+    return q;
+}
+
+struct Library {
+    explicit Library(int port) : handle(host::Load(host::LibraryPath(port))) {
+        if (handle != nullptr)
+            read = host::Export<decltype(&ead)>(handle, "ead");
+    }
+    ~Library() {
+        if (handle != nullptr)
+            host::Unload(handle);
+    }
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+    void *handle;
+    decltype(&ead) read = nullptr;
+};
+
+// How long a reading took, in milliseconds, and what it gave.
+struct Timed {
+    double value;
+    double ms;
+};
+Timed Read(const Library &library, int32_t channel) {
+    const double start = host::NowMs();
+    const double value = library.read(channel);
+    return {value, host::NowMs() - start};
+}
+
+// Open handles and resident memory of this process.
+struct Footprint {
+    long handles;
+    long kilobytes;
+};
+Footprint Measure() {
+#if defined(_WIN32)
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    return {static_cast<long>(handles), static_cast<long>(memory.PagefileUsage / 1024)};
+#else
+    long handles = -3; // ".", ".." and the directory's own descriptor
+    if (DIR *fds = opendir("/proc/self/fd")) {
+        while (readdir(fds) != nullptr)
+            ++handles;
+        closedir(fds);
+    }
+    long pages = 0, resident = 0;
+    if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return {handles, resident * 4};
+#endif
+}
+
+// Waits until the meter is plugged in (true) or out, as metersim reports it.
+bool WaitForMeter(int port, bool present) {
+    for (int i = 0; i < 400; ++i) {
+        std::ifstream in(host::SimFile(port, ".pty"));
+        std::string slave;
+        std::getline(in, slave);
+        if (!slave.empty() == present)
+            return true;
+        host::SleepMs(5);
+    }
+    return false;
+}
+
+// The time-out, the margin for the machine, and the time the driver may
+// spend taking in bytes still arriving from the line (2400 baud).
+double Allowed(unsigned long bytes) { return 1000.0 + 60.0 + 4.2 * static_cast<double>(bytes); }
+
+TEST(Soak, FiveMetersWithRandomFaults) {
+    const unsigned long readings = EnvCount("SOAK_READINGS", 300);
+    std::vector<Library *> libraries;
+    for (int port = 1; port <= 5; ++port) {
+        libraries.push_back(new Library(port));
+        ASSERT_NE(libraries.back()->read, nullptr) << host::LibraryPath(port);
+    }
+    std::map<int, Query> previous;
+    for (int port = 1; port <= 5; ++port)
+        previous[port] = LastQuery(port);
+    std::map<int, std::vector<double>> sentBefore;
+    std::map<std::string, unsigned long> faults;
+    unsigned long values = 0, noValue = 0, wrong = 0, earlier = 0, lost = 0, slow = 0,
+                  unasked = 0;
+    double longest = 0;
+
+    for (unsigned long i = 0; i < readings; ++i) {
+        const int port = static_cast<int>(i % 5) + 1;
+        const int32_t channel = static_cast<int32_t>((i / 5) % 2);
+        // A fresh reading every query, so that an answer tells which query it came from.
+        // A late reply starts before the driver gives up (its CR comes after), and a noise
+        // burst starts before this meter's next query: a reply that only starts after the
+        // next query was sent would be an answer to it, byte for byte.
+        char control[160];
+        std::snprintf(control, sizeof control,
+                      "ph=%.2f\nmv=%ld\nfault=random\nlate_ms=950\nnoise_ms=150\n",
+                      static_cast<double>((i * 37) % 10000) / 100.0,
+                      static_cast<long>((i * 7919) % 1999) - 999);
+        host::SetMeter(port, control);
+
+        const Timed got = Read(*libraries[port - 1], channel);
+        const Query q = LastQuery(port);
+        const double sent = channel == 0 ? q.ph : q.mv;
+        ++faults[q.fault];
+        longest = std::max(longest, got.ms);
+        if (q.seq != previous[port].seq + 1) {
+            ++unasked;
+            ADD_FAILURE() << "reading " << i << ": com" << port << " got " << q.seq - previous[port].seq
+                          << " queries";
+        }
+        if (got.value == NoValue) {
+            ++noValue;
+            if (q.valid) {
+                ++lost;
+                ADD_FAILURE() << "reading " << i << ": com" << port << " sent a valid reply ("
+                              << q.fault << ") but the answer was -777";
+            }
+        } else if (got.value == sent) {
+            ++values;
+        } else {
+            ++wrong;
+            bool stale = false;
+            for (double before : sentBefore[port])
+                stale = stale || before == got.value;
+            earlier += stale;
+            ADD_FAILURE() << "reading " << i << ": com" << port << " channel " << channel
+                          << " answered " << got.value << ", the meter sent " << sent << " ("
+                          << q.fault << (stale ? ", an earlier query's value)" : ")");
+        }
+        const double allowed = Allowed(previous[port].bytes + q.bytes);
+        if (got.ms > allowed) {
+            ++slow;
+            ADD_FAILURE() << "reading " << i << ": com" << port << " took " << got.ms
+                          << " ms, more than " << allowed << " (" << q.fault << ")";
+        }
+        sentBefore[port].push_back(sent);
+        previous[port] = q;
+    }
+    for (Library *library : libraries)
+        delete library;
+
+    std::printf("soak: %lu readings on 5 meters: %lu values, %lu without value (-777); "
+                "wrong %lu (earlier query's value %lu), lost %lu, queries not one per reading "
+                "%lu, over time %lu; longest %.0f ms\nsoak: faults:",
+                readings, values, noValue, wrong, earlier, lost, unasked, slow, longest);
+    for (const auto &[fault, count] : faults)
+        std::printf(" %s=%lu", fault.c_str(), count);
+    std::printf("\n");
+    EXPECT_EQ(values + noValue, readings);
+}
+
+TEST(Reload, LoadAndUnloadManyTimes) {
+    const unsigned long cycles = EnvCount("RELOAD_CYCLES", 1000);
+    for (int port = 1; port <= 5; ++port)
+        host::SetMeter(port, "ph=7.02\nmv=-123\n");
+    // Each port's opens as the meter counted them at its latest reading, and
+    // the loads of that port since.
+    std::map<int, unsigned long> opensAt, loadsSince;
+    Footprint start{};
+    for (unsigned long cycle = 0; cycle < cycles; ++cycle) {
+        const int port = static_cast<int>(cycle % 5) + 1;
+        Library library(port);
+        ASSERT_NE(library.read, nullptr) << "cycle " << cycle;
+        ++loadsSince[port];
+        // A reading on the first round and every hundredth cycle: each load
+        // opened the port exactly once, and it still reads.
+        if (cycle < 5 || cycle % 100 == 99 || cycle + 1 == cycles) {
+            EXPECT_EQ(library.read(0), 7.02) << "cycle " << cycle;
+            const unsigned long opens = LastQuery(port).opens;
+            if (cycle >= 5) {
+                EXPECT_EQ(opens - opensAt[port], loadsSince[port])
+                    << "com" << port << " at cycle " << cycle;
+            }
+            opensAt[port] = opens;
+            loadsSince[port] = 0;
+        }
+        if (cycle == 9)
+            start = Measure();
+    }
+    const Footprint end = Measure();
+    std::printf("reload: %lu cycles: handles %ld -> %ld, memory %ld KiB -> %ld KiB\n", cycles,
+                start.handles, end.handles, start.kilobytes, end.kilobytes);
+    EXPECT_LE(end.handles, start.handles + 2);
+    EXPECT_LE(end.kilobytes, start.kilobytes + 2048);
+}
+
+// No reopen while the port works: the meter sees no new open of its line.
+void ReadsWithoutReopening(const Library &library, double ph, int times) {
+    const unsigned long opens = LastQuery(1).opens;
+    for (int i = 0; i < times; ++i) {
+        const Timed got = Read(library, 0);
+        EXPECT_EQ(got.value, ph) << "reading " << i;
+        EXPECT_EQ(LastQuery(1).opens, opens) << "reading " << i;
+    }
+}
+
+void GivesUpWithinTheTimeOut(const Library &library, int times) {
+    for (int i = 0; i < times; ++i) {
+        const Timed got = Read(library, 0);
+        EXPECT_EQ(got.value, NoValue) << "reading " << i;
+        EXPECT_LT(got.ms, 1100) << "reading " << i;
+    }
+}
+
+TEST(Replug, MeterPluggedInAfterTheLibraryWasLoaded) {
+    host::SetMeter(1, "plugged=0\n");
+    ASSERT_TRUE(WaitForMeter(1, false));
+    Library library(1);
+    ASSERT_NE(library.read, nullptr);
+    GivesUpWithinTheTimeOut(library, 2);
+    host::SetMeter(1, "plugged=1\nph=4.01\n");
+    ASSERT_TRUE(WaitForMeter(1, true));
+    EXPECT_EQ(library.read(0), 4.01);
+    ReadsWithoutReopening(library, 4.01, 5);
+}
+
+TEST(Replug, MeterUnpluggedAndPluggedInAgain) {
+    host::SetMeter(1, "ph=6.50\n");
+    ASSERT_TRUE(WaitForMeter(1, true));
+    Library library(1);
+    ASSERT_NE(library.read, nullptr);
+    EXPECT_EQ(library.read(0), 6.50);
+    ReadsWithoutReopening(library, 6.50, 5);
+    for (int round = 0; round < 2; ++round) {
+        host::SetMeter(1, "plugged=0\n");
+        ASSERT_TRUE(WaitForMeter(1, false));
+        GivesUpWithinTheTimeOut(library, 2);
+        const double ph = round == 0 ? 8.25 : 9.75;
+        host::SetMeter(1, "plugged=1\nph=" + std::to_string(ph) + "\n");
+        ASSERT_TRUE(WaitForMeter(1, true));
+        EXPECT_EQ(library.read(0), ph) << "round " << round;
+        ReadsWithoutReopening(library, ph, 5);
+    }
+}
+
+} // namespace
