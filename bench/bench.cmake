@@ -5,3 +5,9 @@ add_executable(tarvel-bench ${PROJECT_SOURCE_DIR}/bench/bench.cpp
 target_include_directories(tarvel-bench PRIVATE ${PROJECT_SOURCE_DIR}/tools)
 target_link_libraries(tarvel-bench PRIVATE ${CMAKE_DL_LIBS})
 set_target_properties(tarvel-bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# Linux builds: a copy of tarvel_1 whose com1: is benchdev/ttyS0, where
+# bench/run.sh links the simulated meter.
+if(NOT WIN32)
+  tarvel_library(bench_tarvel_1 1 ${CMAKE_BINARY_DIR}/benchdev ${CMAKE_BINARY_DIR}/benchlib)
+endif()

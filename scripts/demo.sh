@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds the deliverables, starts a simulated PHN130T on com1: of a private
+# Wine prefix and reads it with tarvel-probe.exe through tarvel_1.dll: a few
+# live readings while the simulated pH drifts, then one with the meter
+# silent (the host's -777). Installs what is missing first (Debian, as root).
+set -euo pipefail
+. "$(dirname "$0")/lib.sh"
+"$root/scripts/install-deps.sh"
+
+echo "building (native simulator, 64-bit and 32-bit Windows DLLs) ..."
+configure_all
+build win64 tarvel-probe tarvel_1
+build win32 tarvel-probe tarvel_1 tarvel_2 tarvel_3 tarvel_4 tarvel_5
+if [ $wine32 = ON ]; then
+    dir=$builds/win32 loader=() arch=()
+    echo "using the 32-bit tarvel_1.dll under Wine"
+else
+    dir=$builds/win64 loader=(--64) arch=(--64)
+    echo "this machine runs no 32-bit Wine: using the 64-bit tarvel_1.dll under wine64 instead"
+fi
+
+prefix=$dir/demo-wineprefix
+work=$(mktemp -d /tmp/tarvel-demo.XXXXXX)
+sim_pid=
+drift_pid=
+stop_simulator() {
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+        sim_pid=
+    fi
+}
+stop() {
+    if [ -n "$drift_pid" ]; then kill "$drift_pid" 2>/dev/null || true; fi
+    stop_simulator
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap stop EXIT
+"$root/scripts/wine-prefix" "$prefix" "${arch[@]}"
+export WINEPREFIX=$prefix
+
+probe() { # runs tarvel-probe.exe; its Windows-1252 texts shown in UTF-8
+    (cd "$dir" && "$root/scripts/wine-run" "${loader[@]}" ./tarvel-probe.exe "$@" 2>&1 |
+        iconv -f WINDOWS-1252 -t UTF-8) || true
+}
+
+meter() { # writes the simulated meter's control file, atomically
+    printf '%s\n' "$@" >"$work/com1.ctl.new"
+    mv "$work/com1.ctl.new" "$work/com1.ctl"
+}
+
+"$sim" --com 1 --dir "$work" --wine-prefix "$prefix" &
+sim_pid=$!
+until [ -L "$prefix/dosdevices/com1" ]; do sleep 0.1; done
+
+(
+    for ph in 7.02 7.04 7.07 7.05 7.03; do
+        mv=$(awk -v ph="$ph" 'BEGIN { printf "%d", (7 - ph) * 59.16 - 121 }')
+        meter "ph=$ph" "mv=$mv"
+        sleep 1
+    done
+) &
+drift_pid=$!
+sleep 0.2
+echo
+echo "== tarvel-probe.exe --port 1 --count 5 (a meter on com1:)"
+probe --port 1 --count 5
+wait "$drift_pid" || true
+drift_pid=
+
+meter fault=silent
+echo
+echo "== the same with the meter silent: the host would get -777"
+probe --port 1
+stop_simulator
+echo
+echo "simulator stopped"
