@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Times readings of a simulated PHN130T through the deliverables, natively
+# (Linux .so) and under Wine (64-bit DLL; 32-bit where this machine runs it),
+# next to a pyserial reader, prints a table and writes bench/RESULTS.md.
+#   (a) a reading at 2400 baud against the wire time of query and reply
+#   (b) a reading from an instant meter against the pyserial reader
+#   (c) a reading with no reply against the 1000 ms time-out
+#   (d) CPU time (user + system) per reading in each case
+set -euo pipefail
+. "$(dirname "$0")/../scripts/lib.sh"
+"$root/scripts/install-deps.sh"
+if ! /usr/bin/python3 -c 'import serial' 2>/dev/null; then
+    echo "installing: python3-serial"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        python3-serial >/dev/null
+fi
+
+count=${BENCH_COUNT:-50}     # readings per case
+silent_count=5               # each of these takes a second
+spacing=50                   # ms between readings, as a polling host
+reply_bytes=20               # "mV: -123  pH:  7.02" and CR
+wire_ms=$(awk -v r=$reply_bytes 'BEGIN { printf "%.1f", (4 + r) * 10 / 2400 * 1000 }')
+
+echo "building ..."
+configure_all
+build native metersim tarvel-bench bench_tarvel_1
+build win64 tarvel-bench tarvel_1
+platforms=(native win64)
+if [ $wine32 = ON ]; then
+    build win32 tarvel-bench tarvel_1
+    platforms+=(win32)
+fi
+
+prefixes=()
+cleanup() {
+    for p in "${prefixes[@]+"${prefixes[@]}"}"; do WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null || true; done
+}
+trap cleanup EXIT
+
+declare -A result
+field() { # field LINE KEY
+    sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" <<<"$1"
+}
+
+# measure PLATFORM CASE METERSIM-OPTIONS...: one run of the bench program
+measure() {
+    local platform=$1 case=$2 n=$count
+    shift 2
+    [ "$case" = c ] && n=$silent_count
+    local line
+    case $platform in
+    native)
+        line=$("$sim" --com 1 --link-dir "$builds/native/benchdev" --quiet "$@" \
+            --run "$builds/native/tarvel-bench" --library "$builds/native/benchlib/tarvel_1.so" \
+            --count $n --spacing $spacing)
+        ;;
+    pyserial)
+        line=$("$sim" --com 1 --link-dir "$builds/native/benchdev" --quiet "$@" \
+            --run /usr/bin/python3 "$root/bench/reference_reader.py" \
+            "$builds/native/benchdev/ttyS0" $n $spacing)
+        ;;
+    win64 | win32)
+        local loader=()
+        [ "$platform" = win64 ] && loader=(--64)
+        local prefix=$builds/$platform/bench-wineprefix
+        line=$(cd "$builds/$platform" && WINEPREFIX=$prefix "$sim" --com 1 --wine-prefix "$prefix" \
+            --quiet "$@" --run "$root/scripts/wine-run" "${loader[@]}" ./tarvel-bench.exe \
+            --library tarvel_1.dll --count $n --spacing $spacing | tr -d '\r')
+        ;;
+    esac
+    result[$platform.$case.ms]=$(field "$line" median_ms)
+    result[$platform.$case.cpu]=$(field "$line" cpu_ms)
+    result[$platform.$case.values]="$(field "$line" values)/$(field "$line" n)"
+    echo "  $platform ($case): $line"
+}
+
+echo "measuring ($count readings per case, $silent_count without reply) ..."
+for platform in "${platforms[@]}"; do
+    if [ "$platform" != native ]; then
+        prefixes+=("$builds/$platform/bench-wineprefix")
+        "$root/scripts/wine-prefix" "${prefixes[-1]}" $([ "$platform" = win64 ] && echo --64)
+    fi
+    measure "$platform" a
+    measure "$platform" b --instant
+    measure "$platform" c --fault silent
+done
+measure pyserial b --instant
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+columns=("${platforms[@]}")
+declare -A names=([native]="Linux .so" [win64]="wine64, 64-bit DLL" [win32]="Wine, 32-bit DLL")
+row() { # row LABEL FORMATTER
+    local label=$1 text="| $1 |"
+    shift
+    for p in "${columns[@]}"; do text+=" $("$@" "$p") |"; done
+    echo "$text"
+}
+a_ms() { echo "${result[$1.a.ms]} ms"; }
+a_ratio() { ratio "${result[$1.a.ms]}" "$wire_ms"; }
+b_ms() { echo "${result[$1.b.ms]} ms (pyserial ${result[pyserial.b.ms]} ms)"; }
+b_ratio() { ratio "${result[$1.b.ms]}" "${result[pyserial.b.ms]}"; }
+c_ms() { echo "${result[$1.c.ms]} ms"; }
+cpu() { echo "${result[$1.a.cpu]} / ${result[$1.b.cpu]} / ${result[$1.c.cpu]}"; }
+values() { echo "${result[$1.a.values]} / ${result[$1.b.values]} / ${result[$1.c.values]}"; }
+
+header="| |"
+rule="| --- |"
+for p in "${columns[@]}"; do
+    header+=" ${names[$p]} |"
+    rule+=" --- |"
+done
+table=$(
+    echo "$header"
+    echo "$rule"
+    row "(a) reading at 2400 baud, median" a_ms
+    row "(a) ratio to the wire time ($wire_ms ms; target ≤ 1.05)" a_ratio
+    row "(b) reading from an instant meter, median" b_ms
+    row "(b) ratio to pyserial (target ≤ 1 natively)" b_ratio
+    row "(c) reading without reply, median (target 1000–1015 ms)" c_ms
+    row "(d) CPU ms per reading, a / b / c (pyserial b: ${result[pyserial.b.cpu]})" cpu
+    row "readings with a value, a / b / c" values
+)
+echo
+echo "$table"
+
+machine="$(uname -srm); $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"
+machine+=" $(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end of the run"
+cat >"$root/bench/RESULTS.md" <<EOF
+# Benchmark results
+
+Latest run of \`bench/run.sh\`, $(date -u '+%Y-%m-%d %H:%M UTC'), on $machine.
+Medians over $count readings ($silent_count without reply), $spacing ms apart, against
+\`metersim\`; wire time = (4 + $reply_bytes bytes) × 10 bits / 2400 baud.
+
+$table
+EOF
+echo
+echo "written: bench/RESULTS.md"
