@@ -20,3 +20,16 @@ target_link_libraries(driver_test PRIVATE test_host ${GTEST_LIBS})
 add_test(NAME driver_test
          COMMAND ${TARVEL_METERSIM} --com 1,2 --link-dir ${TEST_DEVICE_DIR} --quiet
                  --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:driver_test>)
+
+# 32-bit x86: every export called through hand-made register and stack
+# layouts (abi_thunks.S), checking what each leaves its host.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  enable_language(ASM)
+  add_executable(abi_test abi_test.cpp abi_thunks.S)
+  target_link_libraries(abi_test PRIVATE test_host ${GTEST_LIBS})
+  add_test(NAME abi_test
+           COMMAND ${TARVEL_METERSIM} --com 1 --link-dir ${TEST_DEVICE_DIR} --quiet
+                   --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:abi_test>)
+  # Its simulator links the same device places as every other meter test.
+  set_tests_properties(abi_test PROPERTIES RESOURCE_LOCK test_devices)
+endif()

@@ -14,6 +14,21 @@ target_compile_definitions(test_host PRIVATE TARVEL_LIBRARY_DIR="${CMAKE_BINARY_
 add_executable(driver_test driver_test.cpp)
 target_link_libraries(driver_test PRIVATE test_host ${GTEST_LIBS})
 
+# 32-bit: every export called through hand-made register and stack layouts
+# (abi_thunks.S). Built everywhere, run where Wine runs 32-bit programs.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  enable_language(ASM)
+  add_executable(abi_test abi_test.cpp abi_thunks.S)
+  target_link_libraries(abi_test PRIVATE test_host ${GTEST_LIBS})
+  if(TARVEL_WINE_TESTS)
+    add_test(NAME abi_test
+             COMMAND ${TARVEL_METERSIM} --com 1 --wine-prefix ${WINE_PREFIX} --quiet
+                     --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:abi_test>)
+    set_tests_properties(abi_test PROPERTIES ENVIRONMENT WINEPREFIX=${WINE_PREFIX}
+                                             RESOURCE_LOCK wine_dosdevices)
+  endif()
+endif()
+
 if(TARVEL_WINE_TESTS)
   add_test(NAME unit_tests COMMAND unit_tests)
   add_test(NAME driver_test
