@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             line.stream.push_back({at, static_cast<char>(Bytes(data, size, 1))});
     }
 
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false};
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, nullptr};
     if (dropFirst)
         CheckDrop(source, quietMs, timeoutMs);
     // Successive lines from the same stream, as successive readings take them.

@@ -2,6 +2,7 @@
 // moves: a one-second wait or a wrap of the tick counter costs no real time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 
@@ -48,7 +49,7 @@ void Purge() {
 class LineAssembly : public ::testing::Test {
   protected:
     void SetUp() override { script = &line; }
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false};
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, nullptr};
     void Send(uint32_t at, const std::string &bytes, uint32_t spacing = 0) {
         for (char c : bytes) {
             line.arrivals.emplace_back(at, c);
@@ -114,8 +115,29 @@ TEST_F(LineAssembly, EndlessStreamWithoutCarriageReturnStopsAtTheLimit) {
 TEST_F(LineAssembly, AFailedReadAppendsNothing) {
     // The port says a byte waits but the read fails: nothing is made up.
     LineSource liar = {Ticks, [] { return uint16_t{1}; }, [](char *) { return false; }, Purge,
-                       0, false};
+                       0, false, nullptr};
     EXPECT_EQ(AssembleLine(liar, 50), "");
+}
+
+// A source that can sleep is never asked to sleep past the time-out, and its
+// sleep ends when a byte comes in.
+TEST_F(LineAssembly, SleepsBetweenBytesWithinTheTimeOut) {
+    static uint32_t longestWait;
+    longestWait = 0;
+    source.waitForInput = [](uint32_t maxMs) {
+        longestWait = std::max(longestWait, maxMs);
+        const uint32_t wake = script->arrivals.empty()
+                                  ? script->now + maxMs
+                                  : std::min(script->now + maxMs, script->arrivals.front().first);
+        script->now = std::max(script->now, wake);
+    };
+    Send(300, "7.02\r", 4);
+    EXPECT_EQ(Take(), "7.02");
+    EXPECT_LT(line.polls, 40u);
+    EXPECT_LE(longestWait, 1001u);
+    EXPECT_EQ(Take(), "");
+    EXPECT_GT(line.now, 300u + 16u + 1000u);
+    EXPECT_LE(line.now, 300u + 16u + 1005u);
 }
 
 TEST_F(LineAssembly, StaleInputStillOnTheWireIsDropped) {

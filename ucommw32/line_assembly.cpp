@@ -4,6 +4,15 @@ namespace {
 uint32_t Since(const LineSource &source, uint32_t start) {
     return static_cast<uint32_t>(source.ticks() - start);
 }
+
+// Waits for input until `limit` ms after `start`, when the source can wait.
+void WaitUntil(const LineSource &source, uint32_t start, uint32_t limit) {
+    if (source.waitForInput == nullptr)
+        return;
+    const uint32_t elapsed = Since(source, start);
+    if (elapsed < limit)
+        source.waitForInput(limit - elapsed);
+}
 } // namespace
 
 std::string AssembleLine(LineSource &source, uint16_t timeoutMs) {
@@ -19,6 +28,8 @@ std::string AssembleLine(LineSource &source, uint16_t timeoutMs) {
                     return line;
                 line.push_back(byte);
             }
+        } else {
+            WaitUntil(source, start, timeoutMs + 1u);
         }
         if (Since(source, start) > timeoutMs)
             return std::string();
@@ -37,5 +48,6 @@ void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
             return;
         if (Since(source, start) > timeoutMs)
             return;
+        WaitUntil(source, source.lastByteAt, quietMs);
     }
 }

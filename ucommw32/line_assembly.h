@@ -19,9 +19,12 @@ struct LineSource {
     // When the latest byte came in; nothing came yet while heardAny is false.
     uint32_t lastByteAt;
     bool heardAny;
+    // Gives the processor away until a byte may have come in, for maxMs at
+    // most; without it the line is polled without pause.
+    void (*waitForInput)(uint32_t maxMs);
 };
 
-// Polls source without pause until a carriage return arrives or more than
+// Polls source until a carriage return arrives or more than
 // timeoutMs have passed since the first poll (unsigned tick difference, so a
 // wrap of the counter does no harm). Returns the bytes before the first
 // carriage return, or the empty text when none came in time. Reads one byte

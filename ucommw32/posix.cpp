@@ -36,8 +36,9 @@ bool ReadByte(char *byte) {
 }
 
 void Purge();
+void WaitForInput(uint32_t maxMs);
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, WaitForInput};
 
 std::string DevicePath(const std::string &name) {
     if (name.size() >= 4 && std::tolower(static_cast<unsigned char>(name[0])) == 'c' &&
@@ -199,6 +200,13 @@ namespace {
 void Purge() {
     if (PortFd >= 0)
         tcflush(PortFd, TCIFLUSH);
+}
+
+// Sleeps until input arrives (or the terminal hangs up), maxMs at most; with
+// no port there is nothing to wait for but the time.
+void WaitForInput(uint32_t maxMs) {
+    pollfd input = {PortFd, POLLIN, 0};
+    poll(&input, PortFd >= 0 ? 1 : 0, static_cast<int>(maxMs));
 }
 } // namespace
 

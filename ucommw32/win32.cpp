@@ -53,8 +53,9 @@ bool ReadByte(char *byte) {
 }
 
 void Purge();
+void WaitForInput(uint32_t maxMs);
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, WaitForInput};
 
 } // namespace
 
@@ -115,6 +116,10 @@ uint16_t BytesWaiting() {
 
 namespace {
 void Purge() { Check(PurgeComm(PortHandle, PURGE_RXCLEAR)); }
+
+// A non-overlapped port offers no bounded wait for input: give the rest of
+// the time slice to whoever is ready (the program feeding the line, often).
+void WaitForInput(uint32_t) { SwitchToThread(); }
 } // namespace
 
 void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
