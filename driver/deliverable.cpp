@@ -15,9 +15,9 @@ const char DeliverableTitle[] = "phm\xE8"
 const char DeliverableDetail[] = "DLL pour pHm\xE8"
                                  "tre Radiometer PHN130T, " PORT_NAME ", Orlevan, 26 nov 2007";
 #else
-const char DeliverableDetail[] = "DLL pour pHm\xE8"
-                                 "tre Tacussel Radiometer PHN130T, " PORT_NAME
-                                 ", Orlevan, 26 nov 2007";
+const char DeliverableDetail[] =
+    "DLL pour pHm\xE8"
+    "tre Tacussel Radiometer PHN130T, " PORT_NAME ", Orlevan, 26 nov 2007";
 #endif
 
 #ifndef _WIN32

@@ -69,9 +69,8 @@ double SetBinaryByDouble(const double &n, const double &value) {
     const uint16_t fpu = FpuEnter();
     int32_t channel;
     int32_t rounded;
-    const double result = ChannelOf(n, &channel) && ChannelOf(value, &rounded)
-                              ? sb(channel, rounded)
-                              : NOT_AVAILABLE;
+    const double result =
+        ChannelOf(n, &channel) && ChannelOf(value, &rounded) ? sb(channel, rounded) : NOT_AVAILABLE;
     FpuLeave(fpu);
     return result;
 }
@@ -107,8 +106,8 @@ float STD_CALL stdsas(int32_t n, float value) {
 }
 
 // Each double-family operation twice: register convention, then stdcall.
-#define BY_DOUBLE(type, name, body, native)                                                   \
-    type REGISTER_CALL name(double n) { return body(n, native); }                            \
+#define BY_DOUBLE(type, name, body, native)                                                        \
+    type REGISTER_CALL name(double n) { return body(n, native); }                                  \
     type STD_CALL std##name(double n) { return body(n, native); }
 
 BY_DOUBLE(double, eadouble, NumericByDouble, ead)

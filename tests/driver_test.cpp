@@ -55,9 +55,9 @@ TEST_F(Driver, EachDeliverableLoadsWithItsOwnTexts) {
         const std::string com = "com" + std::to_string(port) + ":";
         EXPECT_EQ(std::string(d.title()), "phm\xE8tre PHN130T," + com);
         const std::string maker = port == 1 ? "" : "Tacussel ";
-        EXPECT_EQ(std::string(d.details()),
-                  "DLL pour pHm\xE8tre " + maker + "Radiometer PHN130T, " + com +
-                      ", Orlevan, 26 nov 2007");
+        EXPECT_EQ(std::string(d.details()), "DLL pour pHm\xE8tre " + maker +
+                                                "Radiometer PHN130T, " + com +
+                                                ", Orlevan, 26 nov 2007");
     }
 }
 
@@ -67,8 +67,8 @@ TEST_F(Driver, LoadSetsTheLineAndSendsNothing) {
     const std::string settings = host::LineSettings(1);
     EXPECT_NE(settings.find("speed=2400 "), std::string::npos) << settings;
     EXPECT_NE(settings.find("csize=8 parenb=0"), std::string::npos) << settings;
-    for (const char *off : {"cstopb=0", "crtscts=0", "ixon=0", "ixoff=0", "icanon=0",
-                            "echo=0", "icrnl=0"})
+    for (const char *off :
+         {"cstopb=0", "crtscts=0", "ixon=0", "ixoff=0", "icanon=0", "echo=0", "icrnl=0"})
         EXPECT_NE(settings.find(off), std::string::npos) << off << " in " << settings;
     EXPECT_EQ(host::Received(1), before);
 }
@@ -94,11 +94,9 @@ TEST_F(Driver, CutsRepliesAtTheirFixedPlaces) {
         int32_t channel;
         double expected;
     } cases[] = {
-        {"pH= 7.02\\r", 0, 7.02},     {"pHx-1.25\\r", 0, -1.25},
-        {"  7.02\\r", 0, -777.0},     {"abcd12.5xyz\\r", 1, 12.5},
-        {"7.02-123\\r", 1, -123.0},   {"7.02-123\\r", 0, -777.0},
-        {"123\\r", 1, -777.0},        {"xxx 1/2\\r", 1, -777.0},
-        {"\\x00\\x01\\xff\\r", 1, -777.0},
+        {"pH= 7.02\\r", 0, 7.02},    {"pHx-1.25\\r", 0, -1.25},  {"  7.02\\r", 0, -777.0},
+        {"abcd12.5xyz\\r", 1, 12.5}, {"7.02-123\\r", 1, -123.0}, {"7.02-123\\r", 0, -777.0},
+        {"123\\r", 1, -777.0},       {"xxx 1/2\\r", 1, -777.0},  {"\\x00\\x01\\xff\\r", 1, -777.0},
     };
     Deliverable d(1);
     for (const Case &c : cases) {

@@ -114,8 +114,8 @@ TEST_F(LineAssembly, EndlessStreamWithoutCarriageReturnStopsAtTheLimit) {
 
 TEST_F(LineAssembly, AFailedReadAppendsNothing) {
     // The port says a byte waits but the read fails: nothing is made up.
-    LineSource liar = {Ticks, [] { return uint16_t{1}; }, [](char *) { return false; }, Purge,
-                       0, false, nullptr};
+    LineSource liar = {
+        Ticks, [] { return uint16_t{1}; }, [](char *) { return false; }, Purge, 0, false, nullptr};
     EXPECT_EQ(AssembleLine(liar, 50), "");
 }
 

@@ -71,7 +71,9 @@ TEST(CutReading, ShiftedLineAfterCrLf) {
 }
 
 TEST(CutReading, ControlAndHighBytesAreDropped) {
-    const std::string line("mV:\0+1\xff" "2  pH:\x80 7.02", 18);
+    const std::string line("mV:\0+1\xff"
+                           "2  pH:\x80 7.02",
+                           18);
     EXPECT_EQ(CutReading(line, 1), 12.0);
     EXPECT_EQ(CutReading(std::string(5000, '9') + ".5", 0), 99.5);
     EXPECT_EQ(CutReading(std::string(5000, '\0'), 1), NOT_AVAILABLE);
@@ -114,11 +116,10 @@ TEST(RoundHalfEven, EdgesOfTheRange) {
     EXPECT_EQ(Rounded(-9223372036854775808.0), INT64_MIN);
     EXPECT_EQ(Rounded(9223372036854774784.0), 9223372036854774784); // largest double < 2^63
     int64_t untouched = 99;
-    for (double x : {9223372036854775808.0, -9223372036854777856.0, 1e300, -1e300,
-                     std::numeric_limits<double>::infinity(),
-                     -std::numeric_limits<double>::infinity(),
-                     std::numeric_limits<double>::quiet_NaN(),
-                     std::numeric_limits<double>::signaling_NaN()}) {
+    for (double x :
+         {9223372036854775808.0, -9223372036854777856.0, 1e300, -1e300,
+          std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+          std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::signaling_NaN()}) {
         EXPECT_FALSE(RoundHalfEven(x, &untouched)) << x;
         EXPECT_EQ(untouched, 99);
     }

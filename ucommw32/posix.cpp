@@ -90,9 +90,9 @@ void ApplySettings(const std::string &settings, termios *line) {
         for (char &c : key)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         const std::string value = word.substr(equals + 1);
-        const char first = value.empty() ? '\0'
-                                         : static_cast<char>(std::tolower(
-                                               static_cast<unsigned char>(value[0])));
+        const char first =
+            value.empty() ? '\0'
+                          : static_cast<char>(std::tolower(static_cast<unsigned char>(value[0])));
         if (key == "baud") {
             const speed_t speed = SpeedOf(std::atol(value.c_str()));
             if (speed != B0) {

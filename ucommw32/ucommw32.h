@@ -45,7 +45,7 @@ bool PortUsable();
 
 // Sends the bytes of text unchanged, in one write; adds no terminator. Gives
 // up after about TimeoutMs.
-void WriteText(const std::string& text);
+void WriteText(const std::string &text);
 
 // Number of received bytes waiting in the port's input queue (0 when the port
 // is unusable). Also clears any pending line error.
