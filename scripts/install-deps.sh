@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          googletest libgtest-dev python3 qemu-user-static wine wine64)
+          googletest libgtest-dev python3 qemu-user-static wine wine64
+          clang libclang-rt-14-dev valgrind)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -22,11 +22,14 @@ configure() { # dir toolchain extra-args...
 
 configure native ""
 sim=$root/build/native/tools/metersim
+# The native tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
+configure asan "" -DTARVEL_SANITIZE=ON -DTARVEL_SOAK_READINGS=50 -DTARVEL_RELOAD_CYCLES=200
 
 runner=$("$root/scripts/i386-runner")
-configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER="$runner"
+configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER="$runner" \
+    -DTARVEL_SOAK_READINGS=100
 
-configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim"
+configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READINGS=100
 "$root/scripts/wine-prefix" "$root/build/win64/wineprefix" --64
 
 wine32=OFF
@@ -39,8 +42,12 @@ else
 fi
 
 status=0
-for dir in native linux32 win64 win32; do
+for dir in native asan linux32 win64 win32; do
     echo "== tests: $dir"
     (cd "$root/build/$dir" && ctest --output-on-failure -j 2) || status=1
 done
+echo "== valgrind: native"
+"$root/scripts/memcheck.sh" "$root/build/native" || status=1
+echo "== fuzz"
+"$root/fuzz/run.sh" "$root/build/fuzz" || status=1
 exit $status

@@ -108,11 +108,15 @@ struct Footprint {
 };
 Footprint Measure() {
 #if defined(_WIN32)
-    DWORD handles = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    // Wine reports no handle count; every valid handle value answers this.
+    long handles = 0;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+        DWORD flags;
+        handles += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
+    }
     PROCESS_MEMORY_COUNTERS memory = {};
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    return {static_cast<long>(handles), static_cast<long>(memory.PagefileUsage / 1024)};
+    return {handles, static_cast<long>(memory.PagefileUsage / 1024)};
 #else
     long handles = -3; // ".", ".." and the directory's own descriptor
     if (DIR *fds = opendir("/proc/self/fd")) {
@@ -260,7 +264,23 @@ TEST(Reload, LoadAndUnloadManyTimes) {
     std::printf("reload: %lu cycles: handles %ld -> %ld, memory %ld KiB -> %ld KiB\n", cycles,
                 start.handles, end.handles, start.kilobytes, end.kilobytes);
     EXPECT_LE(end.handles, start.handles + 2);
-    EXPECT_LE(end.kilobytes, start.kilobytes + 2048);
+    long runtimeGrowth = 0;
+#if defined(_WIN32)
+    // Under Wine, a DLL with the statically linked C++ runtime and no driver
+    // code at all keeps a few KiB per load; only what the driver adds counts.
+    const std::string reference =
+        host::LibraryPath(1).substr(0, host::LibraryPath(1).rfind('/') + 1) + "tests/" +
+        RELOAD_REFERENCE;
+    const Footprint before = Measure();
+    for (unsigned long cycle = 0; cycle < cycles; ++cycle) {
+        void *library = host::Load(reference);
+        ASSERT_NE(library, nullptr) << reference;
+        host::Unload(library);
+    }
+    runtimeGrowth = Measure().kilobytes - before.kilobytes;
+    std::printf("reload: the runtime alone, %lu cycles: memory +%ld KiB\n", cycles, runtimeGrowth);
+#endif
+    EXPECT_LE(end.kilobytes - start.kilobytes, runtimeGrowth + 2048);
 }
 
 // No reopen while the port works: the meter sees no new open of its line.
