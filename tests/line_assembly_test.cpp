@@ -106,10 +106,14 @@ TEST_F(LineAssembly, LineSpreadOverTheWholeWaitStillCounts) {
     EXPECT_EQ(Take(), "mV: -123  pH:  7.02");
 }
 
+// A stream that never ends its line: the wait ends at the limit, and what
+// was queued by then is taken in, nothing more.
 TEST_F(LineAssembly, EndlessStreamWithoutCarriageReturnStopsAtTheLimit) {
-    Send(0, std::string(5000, 'a'));
+    for (uint32_t t = 0; t < 20000; t += 2)
+        Send(t, "ab");
     EXPECT_EQ(Take(), "");
-    EXPECT_LT(line.now, 1010u);
+    EXPECT_LT(line.now, 1010u + 1100u); // the time-out plus one tick per queued byte
+    EXPECT_FALSE(line.arrivals.empty());
 }
 
 TEST_F(LineAssembly, AFailedReadAppendsNothing) {
@@ -138,6 +142,16 @@ TEST_F(LineAssembly, SleepsBetweenBytesWithinTheTimeOut) {
     EXPECT_EQ(Take(), "");
     EXPECT_GT(line.now, 300u + 16u + 1000u);
     EXPECT_LE(line.now, 300u + 16u + 1005u);
+}
+
+// The reader was kept off the processor while its reply came in: the bytes
+// queued by the time it runs again are its answer; later ones are not.
+TEST_F(LineAssembly, ReplyQueuedWhileTheReaderSleptPastTheTimeOutCounts) {
+    Send(100, "mV: -123\r");
+    source.waitForInput = [](uint32_t) { script->now += 1500; }; // descheduled
+    EXPECT_EQ(Take(), "mV: -123");
+    Send(line.now + 2000, "late\r"); // comes only after the reader woke up
+    EXPECT_EQ(Take(), "");
 }
 
 TEST_F(LineAssembly, StaleInputStillOnTheWireIsDropped) {

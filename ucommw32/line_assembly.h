@@ -28,7 +28,9 @@ struct LineSource {
 // timeoutMs have passed since the first poll (unsigned tick difference, so a
 // wrap of the counter does no harm). Returns the bytes before the first
 // carriage return, or the empty text when none came in time. Reads one byte
-// at a time and never reads past the carriage return.
+// at a time and never reads past the carriage return. Bytes already queued
+// when the time is up still count: they came in time, though this process
+// may not have been given the processor to read them.
 std::string AssembleLine(LineSource &source, uint16_t timeoutMs);
 
 // Drops the bytes waiting and those still arriving: returns once no byte has
