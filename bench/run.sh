@@ -139,11 +139,10 @@ Reading the table:
 - (a) can come out below 1: the simulator starts its reply the moment the query arrives, so
   the query's own wire time (4 bytes, 16.7 ms) is not spent; the reading lasts about as long as
   the reply (CR after 79.2 ms).
-- The driver waits for its reply by polling the line without blocking, so a reading keeps a
-  CPU busy while it waits: (d) is close to the reading's duration, on a time-out too. The
-  pyserial reader blocks in \`select()\` instead. On a machine that is busy with other work
-  (see the load average above), a polling reader also waits its turn behind the other tasks
-  before it sees the reply, which shows in (b).
+- Between bytes the driver sleeps until input arrives: on Linux in \`poll()\`, like the
+  pyserial reader's \`select()\`, so (d) stays small, on a time-out too. A non-overlapped
+  Windows port offers no bounded wait, so there the driver polls and gives away its time
+  slice between polls: under Wine (d) is close to the reading's duration.
 EOF
 echo
 echo "written: bench/RESULTS.md"
