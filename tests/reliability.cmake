@@ -26,11 +26,11 @@ else()
 endif()
 
 # group, seconds allowed, environment
-foreach(spec "Soak;900;SOAK_READINGS=${TARVEL_SOAK_READINGS}"
+foreach(entry "Soak;900;SOAK_READINGS=${TARVEL_SOAK_READINGS}"
              "Reload;600;RELOAD_CYCLES=${TARVEL_RELOAD_CYCLES}" "Replug;120;")
-  list(GET spec 0 group)
-  list(GET spec 1 seconds)
-  list(GET spec 2 env)
+  list(GET entry 0 group)
+  list(GET entry 1 seconds)
+  list(GET entry 2 env)
   string(TOLOWER ${group} name)
   add_test(NAME ${name}_test
            COMMAND ${TARVEL_METERSIM} --com 1,2,3,4,5 ${meter_places} --seed 7 --quiet
