@@ -8,20 +8,17 @@
 #                  Wine tests where this machine runs 32-bit Wine
 # Installs what is missing first (Debian packages, as root).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+. "$(dirname "$0")/lib.sh"
 "$root/scripts/install-deps.sh"
 
-jobs=$(nproc)
-configure() { # dir toolchain extra-args...
-    local dir=$1 toolchain=$2
-    shift 2
-    cmake -S "$root" -B "$root/build/$dir" -G Ninja ${toolchain:+-DCMAKE_TOOLCHAIN_FILE=$root/cmake/$toolchain} "$@" >/dev/null
-    cmake --build "$root/build/$dir" -j "$jobs"
+# configure DIR TOOLCHAIN [ARGS...], then build all of it.
+configure() {
+    configure_only "$@"
+    cmake --build "$builds/$1" -j "$jobs"
 }
 
 configure native ""
-sim=$root/build/native/tools/metersim
+sim=$builds/native/tools/metersim
 # The native tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
 configure asan "" -DTARVEL_SANITIZE=ON -DTARVEL_SOAK_READINGS=50 -DTARVEL_RELOAD_CYCLES=200
 
@@ -30,13 +27,13 @@ configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER
     -DTARVEL_SOAK_READINGS=100
 
 configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READINGS=100
-"$root/scripts/wine-prefix" "$root/build/win64/wineprefix" --64
+"$root/scripts/wine-prefix" "$builds/win64/wineprefix" --64
 
 wine32=OFF
 if "$root/scripts/wine32-works"; then wine32=ON; fi
 configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32
 if [ $wine32 = ON ]; then
-    "$root/scripts/wine-prefix" "$root/build/win32/wineprefix"
+    "$root/scripts/wine-prefix" "$builds/win32/wineprefix"
 else
     echo "note: this machine runs no 32-bit Wine; the 32-bit DLLs get their PE checks only"
 fi
@@ -44,10 +41,10 @@ fi
 status=0
 for dir in native asan linux32 win64 win32; do
     echo "== tests: $dir"
-    (cd "$root/build/$dir" && ctest --output-on-failure -j 2) || status=1
+    (cd "$builds/$dir" && ctest --output-on-failure -j 2) || status=1
 done
 echo "== valgrind: native"
-"$root/scripts/memcheck.sh" "$root/build/native" || status=1
+"$root/scripts/memcheck.sh" "$builds/native" || status=1
 echo "== fuzz"
-"$root/fuzz/run.sh" "$root/build/fuzz" || status=1
+"$root/fuzz/run.sh" "$builds/fuzz" || status=1
 exit $status
