@@ -23,6 +23,9 @@ else()
   set(meter_places --link-dir ${TEST_DEVICE_DIR})
   set(meter_lock test_devices)
   set(test_env)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(test_env RELOAD_UNDER_EMULATOR=1)
+  endif()
 endif()
 
 # group, seconds allowed, environment

@@ -282,7 +282,12 @@ TEST(Reload, LoadAndUnloadManyTimes) {
     runtimeGrowth = Measure().kilobytes - before.kilobytes;
     std::printf("reload: the runtime alone, %lu cycles: memory +%ld KiB\n", cycles, runtimeGrowth);
 #endif
-    EXPECT_LE(end.kilobytes - start.kilobytes, runtimeGrowth + 2048);
+    // Under an emulator (qemu-i386) the resident memory is mostly the
+    // emulator's cache of translated code, which grows with every load.
+    if (std::getenv("RELOAD_UNDER_EMULATOR") != nullptr)
+        std::printf("reload: memory not judged: it is the emulator's\n");
+    else
+        EXPECT_LE(end.kilobytes - start.kilobytes, runtimeGrowth + 2048);
 }
 
 // No reopen while the port works: the meter sees no new open of its line.
