@@ -22,13 +22,21 @@ double NowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The master side of a new pseudo-terminal, or -1.
+int OpenPseudoTerminal() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master >= 0 && (grantpt(master) != 0 || unlockpt(master) != 0)) {
+        close(master);
+        return -1;
+    }
+    return master;
+}
+
 class SerialLine : public ::testing::Test {
   protected:
     void SetUp() override {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
+        master = OpenPseudoTerminal();
         ASSERT_GE(master, 0);
-        ASSERT_EQ(grantpt(master), 0);
-        ASSERT_EQ(unlockpt(master), 0);
         PortName = ptsname(master);
         PortSettings = "baud=2400 parity=n data=8 stop=1 ";
         OpenPort();
@@ -143,10 +151,8 @@ TEST(SerialLineClosed, PortThatCannotBeOpenedTimesOutQuietly) {
 }
 
 TEST(SerialLineClosed, PortHeldByAnotherProgramIsNotUsable) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    const int master = OpenPseudoTerminal();
     ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
     const int holder = open(ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     PortName = ptsname(master);
