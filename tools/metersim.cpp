@@ -43,7 +43,7 @@ constexpr milliseconds kIdlePoll{5};
 // A reading counts as valid when its CR goes out within this time after the query.
 constexpr milliseconds kReplyDeadline{1000};
 
-const char* const kFaults[] = {"none",    "silent", "late",  "partial", "crlf",
+const char *const kFaults[] = {"none",    "silent", "late",  "partial", "crlf",
                                "garbage", "nul",    "noise", "split",   "random"};
 
 volatile std::sig_atomic_t g_signal = 0;
@@ -54,7 +54,7 @@ struct Error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string sys_error(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string sys_error(const std::string &what) { return what + ": " + std::strerror(errno); }
 
 struct Options {
     std::vector<int> ports{1};
@@ -98,7 +98,7 @@ struct Meter {
     std::mt19937 rng;
     std::vector<std::string> links;
     std::vector<std::pair<std::string, std::string>> link_places; // (dir, name) to link again
-    int watch_fd = -1;      // inotify on the slave: counts the driver's opens
+    int watch_fd = -1; // inotify on the slave: counts the driver's opens
     unsigned long opens = 0;
     std::pair<ino_t, long long> ctl_stamp{0, 0}; // control file last looked at between queries
 };
@@ -108,13 +108,13 @@ nanoseconds byte_offset(size_t k, bool instant) {
     return instant ? nanoseconds(0) : nanoseconds(static_cast<long long>(k) * 10000000000LL / 2400);
 }
 
-bool is_fault(const std::string& f) {
+bool is_fault(const std::string &f) {
     return std::find_if(std::begin(kFaults), std::end(kFaults),
-                        [&](const char* k) { return f == k; }) != std::end(kFaults);
+                        [&](const char *k) { return f == k; }) != std::end(kFaults);
 }
 
 // Reads a whole string as a number; out is left alone when s is not one.
-template <typename T> bool to_number(const std::string& s, T& out) {
+template <typename T> bool to_number(const std::string &s, T &out) {
     std::istringstream in(s);
     T v{};
     if (!(in >> v) || !in.eof())
@@ -123,7 +123,7 @@ template <typename T> bool to_number(const std::string& s, T& out) {
     return true;
 }
 
-std::string trim(const std::string& s) {
+std::string trim(const std::string &s) {
     size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
     return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
@@ -132,7 +132,7 @@ std::string trim(const std::string& s) {
 const std::string kEscaped = "\r\n\t\\", kEscapeCodes = "rnt\\";
 
 // Decodes \r \n \t \\ and \xHH; any other backslash stays as it is.
-std::string unescape(const std::string& s) {
+std::string unescape(const std::string &s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         bool slash = s[i] == '\\' && i + 1 < s.size();
@@ -154,7 +154,7 @@ std::string unescape(const std::string& s) {
 }
 
 // Inverse of unescape, also escaping blanks so that a log entry stays one token.
-std::string escape(const std::string& s) {
+std::string escape(const std::string &s) {
     std::string out;
     for (unsigned char c : s) {
         char buf[8];
@@ -171,11 +171,11 @@ std::string escape(const std::string& s) {
     return out;
 }
 
-void warn(const Meter& m, const std::string& what) {
+void warn(const Meter &m, const std::string &what) {
     std::fprintf(stderr, "metersim: com%d: %s\n", m.port, what.c_str());
 }
 
-Control read_control(const Meter& m) {
+Control read_control(const Meter &m) {
     Control c;
     std::ifstream in(m.base + ".ctl", std::ios::binary);
     std::string line;
@@ -222,7 +222,7 @@ std::string default_reply(double ph, long mv) {
 // True for a line (without its CR) laid out as a reading the driver can decode: the potential in
 // characters 5 to 8 and the pH as the five characters centred on the point at character 17. The
 // two separators may be blanks or NULs. This covers pH -9.99 to 99.99.
-bool reading_line(const std::string& l) {
+bool reading_line(const std::string &l) {
     auto digit = [&](size_t i) { return l[i] >= '0' && l[i] <= '9'; };
     if (l.size() != 19 || l.compare(0, 4, "mV: ") != 0 || (l[4] != '+' && l[4] != '-'))
         return false;
@@ -236,9 +236,9 @@ bool reading_line(const std::string& l) {
 }
 
 // True when the reply's first CR-terminated line is a reading and its CR leaves before deadline.
-bool reply_valid(const std::vector<Chunk>& reply, Clock::time_point deadline, bool instant) {
+bool reply_valid(const std::vector<Chunk> &reply, Clock::time_point deadline, bool instant) {
     std::string line;
-    for (const Chunk& c : reply) {
+    for (const Chunk &c : reply) {
         for (size_t k = 0; k < c.bytes.size(); ++k) {
             if (c.bytes[k] == '\r')
                 return reading_line(line) && c.start + byte_offset(k, instant) < deadline;
@@ -248,7 +248,7 @@ bool reply_valid(const std::vector<Chunk>& reply, Clock::time_point deadline, bo
     return false;
 }
 
-std::string random_bytes(std::mt19937& rng, size_t n, bool allow_cr) {
+std::string random_bytes(std::mt19937 &rng, size_t n, bool allow_cr) {
     std::string s;
     while (s.size() < n) {
         char c = static_cast<char>(rng() & 0xff);
@@ -258,7 +258,7 @@ std::string random_bytes(std::mt19937& rng, size_t n, bool allow_cr) {
     return s;
 }
 
-void write_all(int fd, const std::string& s) {
+void write_all(int fd, const std::string &s) {
     for (size_t done = 0; done < s.size();) {
         ssize_t n = write(fd, s.data() + done, s.size() - done);
         if (n < 0 && errno != EINTR)
@@ -267,7 +267,7 @@ void write_all(int fd, const std::string& s) {
     }
 }
 
-void write_file_atomic(const std::string& path, const std::string& text) {
+void write_file_atomic(const std::string &path, const std::string &text) {
     std::string tmp = path + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -278,16 +278,16 @@ void write_file_atomic(const std::string& path, const std::string& text) {
         throw Error(sys_error("rename " + tmp));
 }
 
-Clock::time_point queue_end(const Meter& m, bool instant) {
+Clock::time_point queue_end(const Meter &m, bool instant) {
     if (m.out.empty())
         return Clock::time_point::min();
-    const Chunk& c = m.out.back();
+    const Chunk &c = m.out.back();
     return c.start + byte_offset(c.bytes.size(), instant);
 }
 
 // Handles one query under control settings c: logs the reading, schedules the reply after
 // whatever is still queued (the meter answers one query at a time).
-void handle_query(Meter& m, const Control& c, Clock::time_point arrival, bool instant) {
+void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool instant) {
     std::string fault = c.fault;
     if (fault == "random")
         fault = m.rng() % 2 == 0 ? "none" : kFaults[1 + m.rng() % 8];
@@ -341,7 +341,7 @@ void handle_query(Meter& m, const Control& c, Clock::time_point arrival, bool in
         reply.push_back(m.out.back());
     }
     size_t bytes = 0;
-    for (const Chunk& chunk : reply)
+    for (const Chunk &chunk : reply)
         bytes += chunk.bytes.size();
     entry += " fault=" + fault + " valid=" + (valid ? "1" : "0") +
              " bytes=" + std::to_string(bytes) + " opens=" + std::to_string(m.opens) + "\n";
@@ -349,7 +349,7 @@ void handle_query(Meter& m, const Control& c, Clock::time_point arrival, bool in
 }
 
 // The slave went away: output for a listener that is gone is lost, as on a real line.
-void disconnect(Meter& m) {
+void disconnect(Meter &m) {
     m.connected = false;
     m.blocked = false;
     m.line.clear();
@@ -357,12 +357,12 @@ void disconnect(Meter& m) {
 }
 
 // Counts the opens of the slave seen since the last look (each open by the driver is one).
-void count_opens(Meter& m) {
+void count_opens(Meter &m) {
     alignas(inotify_event) char buf[4096];
     ssize_t n;
     while (m.watch_fd >= 0 && (n = read(m.watch_fd, buf, sizeof buf)) > 0) {
-        for (char* p = buf; p < buf + n;) {
-            const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
+        for (char *p = buf; p < buf + n;) {
+            const inotify_event *e = reinterpret_cast<const inotify_event *>(p);
             if (e->mask & IN_OPEN)
                 ++m.opens;
             p += sizeof(inotify_event) + e->len;
@@ -370,7 +370,7 @@ void count_opens(Meter& m) {
     }
 }
 
-void receive(Meter& m, bool instant) {
+void receive(Meter &m, bool instant) {
     char buf[256];
     if (m.master < 0)
         return;
@@ -405,9 +405,9 @@ void receive(Meter& m, bool instant) {
     }
 }
 
-void send_due(Meter& m, Clock::time_point now, bool instant) {
+void send_due(Meter &m, Clock::time_point now, bool instant) {
     while (!m.out.empty() && m.connected) {
-        Chunk& c = m.out.front();
+        Chunk &c = m.out.front();
         if (now < c.start)
             return;
         size_t due = c.bytes.size();
@@ -437,14 +437,14 @@ long speed_number(speed_t s) {
         {B1800, 1800},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
         {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
     };
-    for (const auto& e : kSpeeds)
+    for (const auto &e : kSpeeds)
         if (e.first == s)
             return e.second;
     return -1;
 }
 
 // Records the line settings the driver chose for the port whenever they change.
-void check_termios(Meter& m) {
+void check_termios(Meter &m) {
     termios t{};
     if (tcgetattr(m.master, &t) != 0)
         return;
@@ -465,7 +465,7 @@ void check_termios(Meter& m) {
     }
 }
 
-void make_dirs(const std::string& path) {
+void make_dirs(const std::string &path) {
     for (size_t i = 1; i <= path.size(); ++i) {
         if (i < path.size() && path[i] != '/')
             continue;
@@ -476,7 +476,7 @@ void make_dirs(const std::string& path) {
 }
 
 // Points dir/name at the meter's slave, replacing an earlier link but nothing else.
-void make_link(Meter& m, const std::string& dir, const std::string& name) {
+void make_link(Meter &m, const std::string &dir, const std::string &name) {
     make_dirs(dir);
     std::string path = dir + "/" + name;
     struct stat st {};
@@ -494,7 +494,7 @@ void make_link(Meter& m, const std::string& dir, const std::string& name) {
 }
 
 // Gives the meter a new pty, starting as a raw 2400-baud 8N1 line, and watches its slave.
-void open_pty(Meter& m) {
+void open_pty(Meter &m) {
     m.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (m.master < 0)
         throw Error(sys_error("posix_openpt"));
@@ -523,16 +523,16 @@ void open_pty(Meter& m) {
 }
 
 // Names the meter's current slave in comN.pty (empty while unplugged), once its links are made.
-void write_pty_file(const Meter& m) {
+void write_pty_file(const Meter &m) {
     write_file_atomic(m.base + ".pty", m.slave.empty() ? "" : m.slave + "\n");
 }
 
-void open_meter(Meter& m, const Options& o, const std::string& dir) {
+void open_meter(Meter &m, const Options &o, const std::string &dir) {
     open_pty(m);
     m.base = dir + "/com" + std::to_string(m.port);
     write_file_atomic(m.base + ".ctl", "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
                                            "\nlate_ms=1500\npause_ms=600\nanswer=query\n");
-    for (auto [fd, ext] : {std::pair<int*, const char*>{&m.rx_fd, ".rx"}, {&m.log_fd, ".log"}}) {
+    for (auto [fd, ext] : {std::pair<int *, const char *>{&m.rx_fd, ".rx"}, {&m.log_fd, ".log"}}) {
         *fd =
             open((m.base + ext).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
         if (*fd < 0)
@@ -544,8 +544,8 @@ void open_meter(Meter& m, const Options& o, const std::string& dir) {
 }
 
 // Removes the meter's links (those still pointing at its pty) and closes the pty.
-void close_meter(Meter& m) {
-    for (const std::string& link : m.links) {
+void close_meter(Meter &m) {
+    for (const std::string &link : m.links) {
         char target[256];
         ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
         if (n > 0 && m.slave == std::string(target, static_cast<size_t>(n)))
@@ -559,15 +559,15 @@ void close_meter(Meter& m) {
     m.master = m.watch_fd = -1;
 }
 
-void cleanup(std::vector<Meter>& meters) {
-    for (Meter& m : meters)
+void cleanup(std::vector<Meter> &meters) {
+    for (Meter &m : meters)
         close_meter(m);
 }
 
 // Follows the control file's "plugged" key between queries: unplugging removes the links and
 // closes the pty, so the driver's port hangs up; plugging in again makes a new pty (the slave
 // usually gets another name) and links it where the old one was.
-void watch_plug(Meter& m) {
+void watch_plug(Meter &m) {
     struct stat st {};
     if (stat((m.base + ".ctl").c_str(), &st) != 0)
         return;
@@ -581,7 +581,7 @@ void watch_plug(Meter& m) {
         return;
     if (plugged) {
         open_pty(m);
-        for (const auto& [dir, name] : m.link_places)
+        for (const auto &[dir, name] : m.link_places)
             make_link(m, dir, name);
     } else {
         close_meter(m);
@@ -591,9 +591,9 @@ void watch_plug(Meter& m) {
     write_pty_file(m);
 }
 
-pid_t spawn(const Options& o, const std::string& dir, const std::vector<Meter>& meters) {
+pid_t spawn(const Options &o, const std::string &dir, const std::vector<Meter> &meters) {
     std::string pts;
-    for (const Meter& m : meters)
+    for (const Meter &m : meters)
         pts += (pts.empty() ? "" : ",") + std::to_string(m.port) + "=" + m.slave;
     pid_t pid = fork();
     if (pid < 0)
@@ -601,9 +601,9 @@ pid_t spawn(const Options& o, const std::string& dir, const std::vector<Meter>& 
     if (pid == 0) {
         setenv("METERSIM_DIR", dir.c_str(), 1);
         setenv("METERSIM_PTS", pts.c_str(), 1);
-        std::vector<char*> argv;
-        for (const std::string& a : o.run)
-            argv.push_back(const_cast<char*>(a.c_str()));
+        std::vector<char *> argv;
+        for (const std::string &a : o.run)
+            argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
         std::fprintf(stderr, "metersim: cannot run %s: %s\n", argv[0], std::strerror(errno));
@@ -615,7 +615,7 @@ pid_t spawn(const Options& o, const std::string& dir, const std::vector<Meter>& 
 // Serves all meters until the child exits (status returned) or, without a child, until a
 // SIGINT, SIGTERM or SIGHUP (0 returned). Signals are passed on to the child, whose exit ends the
 // run.
-int serve(std::vector<Meter>& meters, const Options& o, pid_t child) {
+int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
     for (;;) {
         if (child > 0) {
             int status = 0;
@@ -630,7 +630,7 @@ int serve(std::vector<Meter>& meters, const Options& o, pid_t child) {
         }
         Clock::time_point now = Clock::now(), wake = now + kIdlePoll;
         std::vector<pollfd> fds;
-        for (const Meter& m : meters) {
+        for (const Meter &m : meters) {
             if (!m.out.empty() && !m.blocked)
                 wake = std::min(wake,
                                 m.out.front().start + byte_offset(m.out.front().sent, o.instant));
@@ -642,7 +642,7 @@ int serve(std::vector<Meter>& meters, const Options& o, pid_t child) {
             std::max<long long>(0, std::chrono::duration_cast<nanoseconds>(wake - now).count());
         timespec ts{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
         ppoll(fds.data(), fds.size(), &ts, nullptr); // EINTR only shortens the wait
-        for (Meter& m : meters) {
+        for (Meter &m : meters) {
             watch_plug(m);
             receive(m, o.instant);
             check_termios(m);
@@ -658,7 +658,7 @@ void usage() {
               "Simulates PHN130T pH meters on pseudo-terminals; see tools/metersim.md.");
 }
 
-Options parse_args(int argc, char** argv) {
+Options parse_args(int argc, char **argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -716,7 +716,7 @@ Options parse_args(int argc, char** argv) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     std::vector<Meter> meters;
     pid_t child = 0;
     try {
@@ -729,7 +729,7 @@ int main(int argc, char** argv) {
             dir = tmpl;
         }
         make_dirs(dir);
-        char* abs = realpath(dir.c_str(), nullptr);
+        char *abs = realpath(dir.c_str(), nullptr);
         if (!abs)
             throw Error(sys_error("realpath " + dir));
         dir = abs;
@@ -743,7 +743,7 @@ int main(int argc, char** argv) {
 
         meters.resize(o.ports.size());
         for (size_t i = 0; i < o.ports.size(); ++i) {
-            Meter& m = meters[i];
+            Meter &m = meters[i];
             m.port = o.ports[i];
             open_meter(m, o, dir);
             if (!o.wine_prefix.empty())
@@ -765,7 +765,7 @@ int main(int argc, char** argv) {
         int status = serve(meters, o, child);
         cleanup(meters);
         return status;
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         if (child > 0)
             kill(child, SIGTERM);
         cleanup(meters);
