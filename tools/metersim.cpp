@@ -4,7 +4,9 @@
 // (directly, through a link in a device directory or through a Wine dosdevices entry) and the
 // simulator answers its "?RD\r" queries on the master side, with the byte timing of a 2400-baud
 // line and with faults chosen through a control file that can be rewritten between readings.
-// Everything runs in one poll() loop; output is scheduled per meter as timed chunks of bytes.
+// Everything runs in one poll() loop; output is scheduled per meter as timed chunks of bytes,
+// which leave at line pace and reach the pty through the meter's USB adapter (usb_adapter.h),
+// at once unless a latency timer is set.
 // Usage and file formats: tools/metersim.md.
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -32,6 +35,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "usb_adapter.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -42,6 +47,9 @@ using std::chrono::nanoseconds;
 constexpr milliseconds kIdlePoll{5};
 // A reading counts as valid when its CR goes out within this time after the query.
 constexpr milliseconds kReplyDeadline{1000};
+
+// Delays a control file may set: an hour at most; an adapter's latency timer: 255 ms at most.
+constexpr long kLongestMs = 3600000, kLongestLatencyMs = 255;
 
 const char *const kFaults[] = {"none",    "silent", "late",  "partial", "crlf",
                                "garbage", "nul",    "noise", "split",   "random"};
@@ -61,6 +69,7 @@ struct Options {
     std::string dir, wine_prefix, link_dir;
     std::string ph = "7.02", mv = "-123", fault = "none";
     bool instant = false, quiet = false;
+    long usb_ms = 0;
     unsigned long seed = 1;
     std::vector<std::string> run;
 };
@@ -70,6 +79,8 @@ struct Control {
     double ph = 7.02, mv = -123;
     std::string fault = "none";
     long late_ms = 1500, pause_ms = 600, noise_ms = 300;
+    long lf_ms = 0;  // delay of the crlf fault's LF after the CR (0: right behind it)
+    long usb_ms = 0; // latency timer of the USB adapter (0: no adapter)
     bool plugged = true;
     bool has_reply = false;
     std::string reply;
@@ -93,7 +104,8 @@ struct Meter {
     bool blocked = false;   // the last write found the pty full
     std::string line;       // bytes received since the last CR
     unsigned long seq = 0;
-    std::deque<Chunk> out;
+    std::deque<Chunk> out; // bytes the line still has to send
+    UsbAdapter adapter;    // bytes the line sent, on their way to the pty
     std::string termios_text;
     std::mt19937 rng;
     std::vector<std::string> links;
@@ -118,6 +130,15 @@ template <typename T> bool to_number(const std::string &s, T &out) {
     std::istringstream in(s);
     T v{};
     if (!(in >> v) || !in.eof())
+        return false;
+    out = v;
+    return true;
+}
+
+// Reads a whole string as a count of milliseconds from 0 to most; out is left alone otherwise.
+bool to_ms(const std::string &s, long most, long &out) {
+    long v = 0;
+    if (!to_number(s, v) || v < 0 || v > most)
         return false;
     out = v;
     return true;
@@ -192,11 +213,15 @@ Control read_control(const Meter &m) {
         else if (key == "mv")
             ok = to_number(val, c.mv);
         else if (key == "late_ms")
-            ok = to_number(val, c.late_ms) && c.late_ms >= 0;
+            ok = to_ms(val, kLongestMs, c.late_ms);
         else if (key == "pause_ms")
-            ok = to_number(val, c.pause_ms) && c.pause_ms >= 0;
+            ok = to_ms(val, kLongestMs, c.pause_ms);
         else if (key == "noise_ms")
-            ok = to_number(val, c.noise_ms) && c.noise_ms >= 0;
+            ok = to_ms(val, kLongestMs, c.noise_ms);
+        else if (key == "lf_ms")
+            ok = to_ms(val, kLongestMs, c.lf_ms);
+        else if (key == "usb_ms")
+            ok = to_ms(val, kLongestLatencyMs, c.usb_ms);
         else if (key == "plugged")
             ok = (val == "0" || val == "1") && ((c.plugged = val == "1"), true);
         else if (key == "fault" && (ok = is_fault(val)))
@@ -235,13 +260,22 @@ bool reading_line(const std::string &l) {
     return lead && digit(15) && l[16] == '.' && digit(17) && digit(18);
 }
 
-// True when the reply's first CR-terminated line is a reading and its CR leaves before deadline.
-bool reply_valid(const std::vector<Chunk> &reply, Clock::time_point deadline, bool instant) {
+// True when the reply's first CR-terminated line is a reading and its CR reaches the pty before
+// deadline. When each byte reaches it is found by sending what the line still has to send, then
+// the reply, through a copy of the meter's adapter.
+bool reply_valid(const Meter &m, const std::vector<Chunk> &reply, Clock::time_point deadline,
+                 bool instant) {
+    UsbAdapter ahead = m.adapter;
+    for (const Chunk &c : m.out)
+        for (size_t k = c.sent; k < c.bytes.size(); ++k)
+            ahead.take(c.bytes[k], c.start + byte_offset(k, instant));
     std::string line;
     for (const Chunk &c : reply) {
         for (size_t k = 0; k < c.bytes.size(); ++k) {
+            const Clock::time_point arrives =
+                ahead.take(c.bytes[k], c.start + byte_offset(k, instant));
             if (c.bytes[k] == '\r')
-                return reading_line(line) && c.start + byte_offset(k, instant) < deadline;
+                return reading_line(line) && arrives < deadline;
             line += c.bytes[k];
         }
     }
@@ -288,6 +322,7 @@ Clock::time_point queue_end(const Meter &m, bool instant) {
 // Handles one query under control settings c: logs the reading, schedules the reply after
 // whatever is still queued (the meter answers one query at a time).
 void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool instant) {
+    m.adapter.set_latency(c.usb_ms);
     std::string fault = c.fault;
     if (fault == "random")
         fault = m.rng() % 2 == 0 ? "none" : kFaults[1 + m.rng() % 8];
@@ -305,7 +340,13 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool in
         half.erase(std::remove(half.begin(), half.end(), '\r'), half.end());
         reply.push_back({start, half});
     } else if (fault == "crlf") {
-        reply.push_back({start, text + "\n"});
+        // The LF follows at line pace, or lf_ms after the reply's last byte when that is later.
+        Clock::time_point at_pace = start + byte_offset(text.size(), instant);
+        Clock::time_point delayed = start +
+                                    byte_offset(text.empty() ? 0 : text.size() - 1, instant) +
+                                    milliseconds(c.lf_ms);
+        reply.push_back({start, text});
+        reply.push_back({std::max(at_pace, delayed), "\n"});
     } else if (fault == "garbage") {
         reply.push_back({start, random_bytes(m.rng, text.size(), false)});
     } else if (fault == "nul") {
@@ -322,7 +363,7 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool in
         reply.push_back({start, text});
     }
 
-    bool valid = reply_valid(reply, arrival + kReplyDeadline, instant);
+    bool valid = reply_valid(m, reply, arrival + kReplyDeadline, instant);
     char buf[96];
     std::string entry = "q=" + std::to_string(++m.seq) + " ";
     if (c.has_reply) {
@@ -354,6 +395,7 @@ void disconnect(Meter &m) {
     m.blocked = false;
     m.line.clear();
     m.out.clear();
+    m.adapter.clear();
 }
 
 // Counts the opens of the slave seen since the last look (each open by the driver is one).
@@ -405,29 +447,53 @@ void receive(Meter &m, bool instant) {
     }
 }
 
+// How many bytes of chunk c the line has sent by now.
+size_t bytes_due(const Chunk &c, Clock::time_point now, bool instant) {
+    if (instant)
+        return c.bytes.size();
+    long long elapsed = std::chrono::duration_cast<nanoseconds>(now - c.start).count();
+    return std::min(c.bytes.size(), static_cast<size_t>(elapsed * 2400 / 10000000000LL) + 1);
+}
+
+// Passes the bytes the line has sent by now to the adapter, then writes what the adapter has
+// sent on to the pty, as far as the pty takes it.
 void send_due(Meter &m, Clock::time_point now, bool instant) {
-    while (!m.out.empty() && m.connected) {
+    if (!m.connected)
+        return;
+    while (!m.out.empty() && now >= m.out.front().start) {
         Chunk &c = m.out.front();
-        if (now < c.start)
-            return;
-        size_t due = c.bytes.size();
-        if (!instant) {
-            long long elapsed = std::chrono::duration_cast<nanoseconds>(now - c.start).count();
-            due = std::min(due, static_cast<size_t>(elapsed * 2400 / 10000000000LL) + 1);
-        }
-        if (due > c.sent) {
-            ssize_t n = write(m.master, c.bytes.data() + c.sent, due - c.sent);
-            if (n < 0 && errno == EIO)
-                return disconnect(m);
-            m.blocked = n < 0 && errno == EAGAIN;
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                throw Error(sys_error("write to pty"));
-            c.sent += n > 0 ? static_cast<size_t>(n) : 0;
-        }
+        for (size_t due = bytes_due(c, now, instant); c.sent < due; ++c.sent)
+            m.adapter.take(c.bytes[c.sent], c.start + byte_offset(c.sent, instant));
         if (c.sent < c.bytes.size())
-            return;
+            break;
         m.out.pop_front();
     }
+    m.adapter.release(now);
+    std::string &ready = m.adapter.ready();
+    if (ready.empty())
+        return;
+    ssize_t n = write(m.master, ready.data(), ready.size());
+    if (n < 0 && errno == EIO)
+        return disconnect(m);
+    m.blocked = n < 0 && errno == EAGAIN;
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+        throw Error(sys_error("write to pty"));
+    ready.erase(0, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+// When meter m next has bytes to pass on: the line's next byte or the adapter's next tick, now
+// for bytes the pty did not take yet; max() while the pty is full (its POLLOUT wakes the loop).
+Clock::time_point next_output(const Meter &m, bool instant) {
+    Clock::time_point at = Clock::time_point::max();
+    if (m.blocked)
+        return at;
+    if (!m.adapter.ready().empty())
+        return Clock::time_point::min();
+    if (!m.out.empty())
+        at = m.out.front().start + byte_offset(m.out.front().sent, instant);
+    if (std::optional<Clock::time_point> tick = m.adapter.next_send())
+        at = std::min(at, *tick);
+    return at;
 }
 
 long speed_number(speed_t s) {
@@ -531,7 +597,8 @@ void open_meter(Meter &m, const Options &o, const std::string &dir) {
     open_pty(m);
     m.base = dir + "/com" + std::to_string(m.port);
     write_file_atomic(m.base + ".ctl", "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
-                                           "\nlate_ms=1500\npause_ms=600\nanswer=query\n");
+                                           "\nlate_ms=1500\npause_ms=600\nanswer=query\nusb_ms=" +
+                                           std::to_string(o.usb_ms) + "\n");
     for (auto [fd, ext] : {std::pair<int *, const char *>{&m.rx_fd, ".rx"}, {&m.log_fd, ".log"}}) {
         *fd =
             open((m.base + ext).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -631,9 +698,7 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
         Clock::time_point now = Clock::now(), wake = now + kIdlePoll;
         std::vector<pollfd> fds;
         for (const Meter &m : meters) {
-            if (!m.out.empty() && !m.blocked)
-                wake = std::min(wake,
-                                m.out.front().start + byte_offset(m.out.front().sent, o.instant));
+            wake = std::min(wake, next_output(m, o.instant));
             if (m.connected)
                 fds.push_back(
                     {m.master, static_cast<short>(POLLIN | (m.blocked ? POLLOUT : 0)), 0});
@@ -653,8 +718,8 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
 
 void usage() {
     std::puts("usage: metersim [--com LIST] [--dir DIR] [--wine-prefix P] [--link-dir D]\n"
-              "                [--ph X] [--mv Y] [--fault F] [--instant] [--seed S] [--quiet]\n"
-              "                [--run CMD ARGS...]\n"
+              "                [--ph X] [--mv Y] [--fault F] [--instant] [--usb T] [--seed S]\n"
+              "                [--quiet] [--run CMD ARGS...]\n"
               "Simulates PHN130T pH meters on pseudo-terminals; see tools/metersim.md.");
 }
 
@@ -700,6 +765,9 @@ Options parse_args(int argc, char **argv) {
             if (!to_number(value(), l) || l < 0)
                 throw Error("--seed takes a non-negative integer");
             o.seed = static_cast<unsigned long>(l);
+        } else if (a == "--usb") {
+            if (!to_ms(value(), kLongestLatencyMs, o.usb_ms) || o.usb_ms == 0)
+                throw Error("--usb takes a latency of 1 to 255 ms");
         } else if (a == "--instant") {
             o.instant = true;
         } else if (a == "--quiet") {
