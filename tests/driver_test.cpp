@@ -3,6 +3,7 @@
 // none attached).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "exports.h"
@@ -129,6 +130,51 @@ TEST_F(Driver, LeftoverInputIsNeverTakenForTheAnswer) {
     host::SetMeter(1, "ph=5.55\nmv=555\n");
     host::SleepMs(400); // the late reply is now queued in full
     EXPECT_EQ(d.read(0), 5.55);
+}
+
+// Queries the meter has logged so far.
+size_t Queries(int port) {
+    const std::string log = host::QueryLog(port);
+    return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
+}
+
+// pH and potential read back to back, with no pause, from a CR LF meter whose LF reaches the
+// driver well after its CR: behind a USB adapter, whose latency timer sends the CR and the LF
+// in separate bursts, or sent late by the meter itself. An LF that comes after the next query
+// was sent must not become part of that query's reply, or the potential shifts (-12 for -123).
+TEST_F(Driver, BackToBackReadingsWhenTheLineFeedComesLate) {
+    const struct {
+        const char *name;
+        const char *line;
+    } conditions[] = {
+        {"USB latency 1 ms", "fault=crlf\nusb_ms=1\n"},
+        {"USB latency 16 ms", "fault=crlf\nusb_ms=16\n"},
+        {"USB latency 40 ms", "fault=crlf\nusb_ms=40\n"},
+        {"LF 60 ms after the CR", "fault=crlf\nlf_ms=60\n"},
+        {"LF 150 ms after the CR", "fault=crlf\nlf_ms=150\n"},
+    };
+    // Each reading's values differ from the one before on its channel, so that an answer
+    // taken from an earlier reply shows.
+    const struct {
+        const char *values;
+        int32_t channel;
+        double expected;
+    } readings[] = {
+        {"ph=7.02\nmv=-123\n", 0, 7.02},
+        {"ph=7.02\nmv=-123\n", 1, -123.0},
+        {"ph=4.01\nmv=-245\n", 0, 4.01},
+        {"ph=4.01\nmv=-245\n", 1, -245.0},
+    };
+    Deliverable d(1);
+    for (const auto &condition : conditions) {
+        for (size_t i = 0; i < sizeof readings / sizeof readings[0]; ++i) {
+            host::SetMeter(1, std::string(condition.line) + readings[i].values);
+            const size_t before = Queries(1);
+            EXPECT_EQ(d.read(readings[i].channel), readings[i].expected)
+                << condition.name << ", reading " << i;
+            EXPECT_EQ(Queries(1), before + 1) << condition.name << ", reading " << i;
+        }
+    }
 }
 
 TEST_F(Driver, UnknownChannelSendsNothingButConsumesALine) {
