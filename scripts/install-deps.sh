@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64
           googletest libgtest-dev python3 qemu-user-static wine wine64
-          clang libclang-rt-14-dev valgrind)
+          clang libclang-rt-14-dev valgrind fp-compiler fp-utils fpc-source-3.2.2)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
