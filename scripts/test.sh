@@ -31,7 +31,13 @@ configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READIN
 
 wine32=OFF
 if "$root/scripts/wine32-works"; then wine32=ON; fi
-configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32
+# The Pascal sample host needs a Free Pascal cross compiler, built once per build tree.
+if ! fpc=$("$root/scripts/fpc-win32.sh" "$builds/fpc-win32"); then
+    fpc=
+    echo "SKIPPED: the Pascal sample host: no Free Pascal cross compiler for 32-bit Windows"
+fi
+configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32 \
+    -DTARVEL_FPC="$fpc"
 if [ $wine32 = ON ]; then
     "$root/scripts/wine-prefix" "$builds/win32/wineprefix"
 else

@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""The host programmer's kit: the Pascal unit's imports against the library's
+own declarations, and the sample hosts reading a simulated meter.
+
+Usage: host_kit_test.py imports EXPORTS_H TARVEL_PAS
+       host_kit_test.py sample PORT METERSIM WINE_PREFIX RUNNER... HOST
+
+A sample host is run as a lab programmer would, "HOST PORT", with a meter
+on that port only: it must load tarvel_PORT.dll, print its title and read
+the meter's pH and potential."""
+import re
+import subprocess
+import sys
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+# The C types of driver/exports.h as a Pascal host declares them.
+PASCAL_TYPES = {"int32_t": "LongInt", "double": "Double", "DoubleArg": "Double",
+                "float": "Single", "SingleArg": "Single", "const char *": "PAnsiChar",
+                "const double *": "PDouble"}
+CONVENTIONS = {"REGISTER_CALL": "register", "STD_CALL": "stdcall"}
+
+
+def library_entries(path):
+    """name -> (convention, result, argument types) from the library's header.
+    Entries written with REGISTER_STACK_ARGS list their stack arguments in
+    GCC's order there; the declaration order is the macro's."""
+    entries = {}
+    declaration = re.compile(r"^TARVEL_EXPORT\s+(.+?)\s*\b(REGISTER_CALL|STD_CALL)\s+(\w+)\((.*)\);")
+    for line in open(path):
+        m = declaration.match(line.strip())
+        if not m:
+            continue
+        result, convention, name, args = m.groups()
+        args = re.sub(r"^REGISTER_STACK_ARGS\((.*)\)$", r"\1", args.strip())
+        types = [re.sub(r"\s*\b\w+$", "", a.strip()) for a in args.split(",")
+                 if a.strip()]
+        entries[name] = (CONVENTIONS[convention], PASCAL_TYPES[result],
+                         [PASCAL_TYPES[t] for t in types])
+    return entries
+
+
+def pascal_parameters(text):
+    types = []
+    for group in filter(None, (text or "").split(";")):
+        names, kind = group.split(":")
+        types += [kind.strip()] * len(names.split(","))
+    return types
+
+
+def pascal_entries(source, pattern):
+    return {m.group("name"): (m.group("conv"), m.group("result"), pascal_parameters(m.group("args")))
+            for m in re.finditer(pattern, source)}
+
+
+def imports(exports_h, unit):
+    expected = library_entries(exports_h)
+    check(len(expected) == 58, "58 entries in %s, found %d" % (exports_h, len(expected)))
+    source = open(unit).read()
+    signature = r"(?:\((?P<args>[^)]*)\))?: (?P<result>\w+); (?P<conv>register|stdcall);"
+    static = pascal_entries(source, r"function (?P<name>\w+)" + signature + r" external TarvelLibrary;")
+    dynamic = pascal_entries(source, r"(?P<name>\w+): function" + signature)
+    for form, found in (("static", static), ("by-name", dynamic)):
+        for name in sorted(set(expected) | set(found)):
+            check(found.get(name) == expected.get(name), "%s %s: %s, the library has %s"
+                  % (form, name, found.get(name), expected.get(name)))
+    # Loading binds every entry to its own name, once; unloading clears each.
+    bound = re.findall(r"Bind\((\w+), '(\w+)'\)", source)
+    wrong = [b for b in bound if b[0] != b[1] or bound.count(b) > 1]
+    missing = sorted(set(expected) - {variable for variable, _ in bound})
+    check(not wrong and not missing, "binding: wrong %s, missing %s" % (wrong, missing))
+    cleared = re.findall(r"(\w+) := nil", source)
+    check(sorted(cleared) == sorted(expected),
+          "not cleared on unload: %s" % sorted(set(expected) - set(cleared)))
+
+
+def sample(port, metersim, prefix, *command):
+    result = subprocess.run([metersim, "--com", port, "--wine-prefix", prefix, "--quiet",
+                             "--ph", "4.01", "--mv", "-45", "--run", *command, port],
+                            capture_output=True, timeout=60)
+    out = result.stdout.replace(b"\r\n", b"\n")
+    expected = b"phm\xe8tre PHN130T,com%s:\npH 4.01, -45 mV\n" % port.encode()
+    check(result.returncode == 0 and out == expected and result.stderr == b"",
+          "title and reading of com%s:\n  exit %d\n  stdout %r\n  stderr %r\n  wanted %r"
+          % (port, result.returncode, out, result.stderr, expected))
+
+
+{"imports": imports, "sample": sample}[sys.argv[1]](*sys.argv[2:])
+for failure in failures:
+    print("FAILED:", failure)
+sys.exit(1 if failures else 0)
