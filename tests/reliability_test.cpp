@@ -1,6 +1,7 @@
 // The deliverables over long runs and bad lines, as a host uses them:
 //   Soak    five deliverables side by side on five meters with random line
-//           faults: every answer is this query's value or -777, never late.
+//           faults, half the readings through a USB adapter with a random
+//           latency: every answer is this query's value or -777, never late.
 //   Reload  loading and unloading again and again: the port opens each time,
 //           and neither handles nor memory pile up.
 //   Replug  a meter (its adapter) that is missing, goes away or comes back:
@@ -8,18 +9,20 @@
 // Run under metersim --run with meters on com1: ... com5:.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #if defined(_WIN32)
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 #else
 #include <dirent.h>
 #endif
@@ -163,8 +166,9 @@ TEST(Soak, FiveMetersWithRandomFaults) {
         previous[port] = LastQuery(port);
     std::map<int, std::vector<double>> sentBefore;
     std::map<std::string, unsigned long> faults;
-    unsigned long values = 0, noValue = 0, wrong = 0, earlier = 0, lost = 0, slow = 0,
-                  unasked = 0;
+    std::mt19937 adapterDraw(7);
+    unsigned long throughAdapter = 0;
+    unsigned long values = 0, noValue = 0, wrong = 0, earlier = 0, lost = 0, slow = 0, unasked = 0;
     double longest = 0;
 
     for (unsigned long i = 0; i < readings; ++i) {
@@ -177,10 +181,17 @@ TEST(Soak, FiveMetersWithRandomFaults) {
         // A potential of -777 mV would read as no value: the meter skips it.
         long mv = static_cast<long>((i * 7919) % 1999) - 999;
         mv += mv == -777;
-        char control[160];
+        // Half the readings go through a USB adapter, with a latency timer of 1 to 255 ms.
+        // It holds each byte up to that long, the noise burst's last one too: the burst
+        // starts that much sooner, so that it still arrives before this meter's next query.
+        const long latency =
+            adapterDraw() % 2 == 0 ? 0 : 1 + static_cast<long>(adapterDraw() % 255);
+        throughAdapter += latency != 0;
+        char control[192];
         std::snprintf(control, sizeof control,
-                      "ph=%.2f\nmv=%ld\nfault=random\nlate_ms=950\nnoise_ms=150\n",
-                      static_cast<double>((i * 37) % 10000) / 100.0, mv);
+                      "ph=%.2f\nmv=%ld\nfault=random\nlate_ms=950\nnoise_ms=%ld\nusb_ms=%ld\n",
+                      static_cast<double>((i * 37) % 10000) / 100.0, mv,
+                      std::max(50L, 150 - latency), latency);
         host::SetMeter(port, control);
 
         const Timed got = Read(*libraries[port - 1], channel);
@@ -190,15 +201,15 @@ TEST(Soak, FiveMetersWithRandomFaults) {
         longest = std::max(longest, got.ms);
         if (q.seq != previous[port].seq + 1) {
             ++unasked;
-            ADD_FAILURE() << "reading " << i << ": com" << port << " got " << q.seq - previous[port].seq
-                          << " queries";
+            ADD_FAILURE() << "reading " << i << ": com" << port << " got "
+                          << q.seq - previous[port].seq << " queries";
         }
         if (got.value == NoValue) {
             ++noValue;
             if (q.valid) {
                 ++lost;
                 ADD_FAILURE() << "reading " << i << ": com" << port << " sent a valid reply ("
-                              << q.fault << ") but the answer was -777";
+                              << q.fault << ", USB " << latency << " ms) but the answer was -777";
             }
         } else if (got.value == sent) {
             ++values;
@@ -210,13 +221,15 @@ TEST(Soak, FiveMetersWithRandomFaults) {
             earlier += stale;
             ADD_FAILURE() << "reading " << i << ": com" << port << " channel " << channel
                           << " answered " << got.value << ", the meter sent " << sent << " ("
-                          << q.fault << (stale ? ", an earlier query's value)" : ")");
+                          << q.fault << ", USB " << latency << " ms"
+                          << (stale ? ", an earlier query's value)" : ")");
         }
         const double allowed = Allowed(previous[port].bytes + q.bytes);
         if (got.ms > allowed) {
             ++slow;
             ADD_FAILURE() << "reading " << i << ": com" << port << " took " << got.ms
-                          << " ms, more than " << allowed << " (" << q.fault << ")";
+                          << " ms, more than " << allowed << " (" << q.fault << ", USB " << latency
+                          << " ms)";
         }
         sentBefore[port].push_back(sent);
         previous[port] = q;
@@ -224,10 +237,11 @@ TEST(Soak, FiveMetersWithRandomFaults) {
     for (Library *library : libraries)
         delete library;
 
-    std::printf("soak: %lu readings on 5 meters: %lu values, %lu without value (-777); "
-                "wrong %lu (earlier query's value %lu), lost %lu, queries not one per reading "
-                "%lu, over time %lu; longest %.0f ms\nsoak: faults:",
-                readings, values, noValue, wrong, earlier, lost, unasked, slow, longest);
+    std::printf("soak: %lu readings on 5 meters (%lu through a USB adapter): %lu values, %lu "
+                "without value (-777); wrong %lu (earlier query's value %lu), lost %lu, queries "
+                "not one per reading %lu, over time %lu; longest %.0f ms\nsoak: faults:",
+                readings, throughAdapter, values, noValue, wrong, earlier, lost, unasked, slow,
+                longest);
     for (const auto &[fault, count] : faults)
         std::printf(" %s=%lu", fault.c_str(), count);
     std::printf("\n");
