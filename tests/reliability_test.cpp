@@ -21,8 +21,9 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <psapi.h>
 #include <windows.h>
+// psapi.h needs the types of windows.h.
+#include <psapi.h>
 #else
 #include <dirent.h>
 #endif
