@@ -24,25 +24,24 @@ def check(condition, what):
 PASCAL_TYPES = {"int32_t": "LongInt", "double": "Double", "DoubleArg": "Double",
                 "float": "Single", "SingleArg": "Single", "const char *": "PAnsiChar",
                 "const double *": "PDouble"}
-CONVENTIONS = {"REGISTER_CALL": "register", "STD_CALL": "stdcall"}
 
 
 def library_entries(path):
     """name -> (convention, result, argument types) from the library's header.
     Entries written with REGISTER_STACK_ARGS list their stack arguments in
-    GCC's order there; the declaration order is the macro's."""
+    GCC's order there; the declaration order is the macro's. Variants of
+    REGISTER_CALL (how many registers the library itself declares) are the
+    register convention to a host."""
     entries = {}
-    declaration = re.compile(r"^TARVEL_EXPORT\s+(.+?)\s*\b(REGISTER_CALL|STD_CALL)\s+(\w+)\((.*)\);")
-    for line in open(path):
-        m = declaration.match(line.strip())
-        if not m:
-            continue
-        result, convention, name, args = m.groups()
-        args = re.sub(r"^REGISTER_STACK_ARGS\((.*)\)$", r"\1", args.strip())
-        types = [re.sub(r"\s*\b\w+$", "", a.strip()) for a in args.split(",")
-                 if a.strip()]
-        entries[name] = (CONVENTIONS[convention], PASCAL_TYPES[result],
-                         [PASCAL_TYPES[t] for t in types])
+    text = re.sub(r"//[^\n]*", "", open(path).read())
+    declaration = re.compile(r"^TARVEL_EXPORT\s+([^;#]+?)\s*\b(REGISTER_CALL|STD_CALL)\w*(?:\(\d\))?"
+                             r"\s+(\w+)\(([^;]*)\);", re.M)
+    for m in declaration.finditer(text):
+        result, convention, name, args = (" ".join(g.split()) for g in m.groups())
+        args = re.sub(r"^REGISTER_STACK_ARGS\((.*)\)$", r"\1", args)
+        types = [re.sub(r"\s*\b\w+$", "", a.strip()) for a in args.split(",") if a.strip()]
+        entries[name] = ("register" if convention == "REGISTER_CALL" else "stdcall",
+                         PASCAL_TYPES[result], [PASCAL_TYPES[t] for t in types])
     return entries
 
 
