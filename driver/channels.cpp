@@ -1,5 +1,7 @@
 // The native channel interface, register convention. Only ea, ead and pead
 // talk to the meter; this meter has no outputs and no on/off channels.
+#include <string.h>
+
 #include "deliverable.h"
 #include "exports.h"
 #include "fpu.h"
@@ -14,28 +16,28 @@ const char NoName[] = "";
 double PeadResult;
 double PsadResult;
 
+// The reading in hundredths of pH (channel 0) or whole mV (channel 1).
+int32_t ScaledReading(int32_t n) {
+    if (n < 0 || n > 2)
+        return NOT_AVAILABLE_INT;
+    const double value = ReadMeter(n); // channel 2 waits for a line and consumes it
+    if (n == 2 || value == NOT_AVAILABLE)
+        return NOT_AVAILABLE_INT;
+    int64_t rounded = NOT_AVAILABLE_INT;
+    RoundHalfEven(BitsOf(n == 0 ? value * 100.0 : value), &rounded);
+    return static_cast<int32_t>(rounded);
+}
+
 } // namespace
 
 extern "C" {
 
 double REGISTER_CALL ead(int32_t n) {
-    const uint16_t fpu = FpuEnter();
-    const double value = ReadMeter(n);
-    FpuLeave(fpu);
-    return value;
+    return UnderLibraryFpu<double>([n] { return ReadMeter(n); });
 }
 
 int32_t REGISTER_CALL ea(int32_t n) {
-    if (n < 0 || n > 2)
-        return NOT_AVAILABLE_INT;
-    const double value = ead(n); // channel 2 waits for a line and consumes it
-    if (n == 2 || value == NOT_AVAILABLE)
-        return NOT_AVAILABLE_INT;
-    const uint16_t fpu = FpuEnter();
-    int64_t rounded = NOT_AVAILABLE_INT;
-    RoundHalfEven(n == 0 ? value * 100.0 : value, &rounded); // pH in hundredths
-    FpuLeave(fpu);
-    return static_cast<int32_t>(rounded);
+    return UnderLibraryFpu<int32_t>([n] { return ScaledReading(n); });
 }
 
 const char *REGISTER_CALL nea(int32_t n) { return n == 0 ? "pH*100" : n == 1 ? "mV" : NoName; }
@@ -44,7 +46,7 @@ const char *REGISTER_CALL nead(int32_t n) { return n == 0 ? "pH" : n == 1 ? "mV"
 
 int32_t REGISTER_CALL sa(int32_t, int32_t) { return NOT_AVAILABLE_INT; }
 const char *REGISTER_CALL nsa(int32_t) { return NoName; }
-double REGISTER_CALL sad(int32_t, double) { return NOT_AVAILABLE; }
+double REGISTER_CALL_WITH_DOUBLES(1) sad(int32_t, DoubleArg) { return NOT_AVAILABLE; }
 const char *REGISTER_CALL nsad(int32_t) { return NoName; }
 int32_t REGISTER_CALL rsa(int32_t) { return NOT_AVAILABLE_INT; }
 double REGISTER_CALL rsad(int32_t) { return NOT_AVAILABLE; }
@@ -63,10 +65,13 @@ const double *REGISTER_CALL pead(int32_t n) {
 }
 
 const double *REGISTER_CALL psad(int32_t n, const double *value) {
-    // sad ignores its value; a host passing no address must not crash.
-    const uint16_t fpu = FpuEnter();
-    PsadResult = sad(n, value != nullptr ? *value : 0.0);
-    FpuLeave(fpu);
+    // The value is read as bits, like every floating-point argument; sad
+    // ignores it, and a host passing no address must not crash.
+    DoubleArg bits;
+    memset(&bits, 0, sizeof bits);
+    if (value != nullptr)
+        memcpy(&bits, value, sizeof bits);
+    PsadResult = sad(n, bits);
     return &PsadResult;
 }
 

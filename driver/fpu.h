@@ -1,14 +1,16 @@
-// The host's x87 floating-point unit.
+// The host's x87 floating-point unit, guarded at the library's boundary.
 //
 // Hosts run with all sorts of x87 control words: other rounding modes, other
 // precisions, and exceptions unmasked (0x1332 unmasks invalid operation, zero
-// divide and overflow). Each entry that computes with floating point runs
-// under the platform's default control word (all exceptions masked, double
-// precision, round to nearest) and gives the host back its own word, with no
-// exception left pending.
+// divide and overflow). Every entry that computes with floating point does so
+// under UnderLibraryFpu: the platform's default control word (all exceptions
+// masked, double precision, round to nearest), then the host's own word given
+// back with no exception left pending. Floating-point arguments reach the
+// library as bits (see exports.h), so nothing touches the x87 unit before the
+// guard is in place.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #if defined(__i386__)
 
@@ -29,3 +31,11 @@ inline uint16_t FpuEnter() { return 0; }
 inline void FpuLeave(uint16_t) {}
 
 #endif
+
+// Runs body() under the library's control word and returns its result.
+template <typename Result, typename Body> Result UnderLibraryFpu(Body body) {
+    const uint16_t host = FpuEnter();
+    const Result result = body();
+    FpuLeave(host);
+    return result;
+}

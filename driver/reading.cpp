@@ -1,15 +1,16 @@
 #include "reading.h"
 
-#include <string>
-
 #include "reply.h"
 #include "ucommw32.h"
 
 namespace {
-const std::string ReadingQuery("?RD\r", 4);
-}
+const char ReadingQuery[] = "?RD\r";
+bool Stopped = false;
+} // namespace
 
 double ReadMeter(int32_t channel) {
+    if (Stopped)
+        return NOT_AVAILABLE;
     if (channel == 0 || channel == 1) {
         if (!PortUsable()) {
             ClosePort();
@@ -19,5 +20,12 @@ double ReadMeter(int32_t channel) {
         WriteText(ReadingQuery);
     }
     // Every channel takes a line, so an unknown channel waits and consumes it.
-    return CutReading(ReadLine(), channel);
+    char line[LineCapacity];
+    const uint16_t length = ReadLine(line);
+    return CutReading(line, length, channel);
+}
+
+void StopReadings() {
+    Stopped = true;
+    ClosePort();
 }

@@ -1,36 +1,45 @@
 #include "reply.h"
 
-#include <cstring>
+#include <string.h>
 
 namespace {
 
 bool KeptByFilter(char c) { return c >= '.' && c <= '9'; } // '.', '/', '0'...'9'
 
+// A stretch of a reply line: `length` characters from `bytes`.
+struct Window {
+    const char *bytes;
+    size_t length;
+};
+
 // The characters of the reply line from which the channel's value is cut.
-std::string WindowOf(const std::string &line, int32_t channel) {
+Window WindowOf(const char *line, size_t length, int32_t channel) {
     if (channel == 0) {
-        const size_t point = line.find('.'); // position point + 1
-        if (point == std::string::npos || point + 1 <= 4)
-            return std::string();
-        return line.substr(point - 2, 5);
+        const char *point = static_cast<const char *>(memchr(line, '.', length));
+        const size_t position = point == nullptr ? 0 : static_cast<size_t>(point - line) + 1;
+        if (position <= 4)
+            return Window{line, 0};
+        const size_t first = position - 3; // two characters before the point
+        return Window{line + first, length - first < 5 ? length - first : 5};
     }
-    if (channel == 1 && line.size() >= 5)
-        return line.substr(4, 4);
-    return std::string();
+    if (channel == 1 && length >= 5)
+        return Window{line + 4, length - 4 < 4 ? length - 4 : 4};
+    return Window{line, 0};
 }
 
 // Reads "digits[.digits]", ".digits" or "digits." with at least one digit.
 // The window is five characters at most, so the digits fit an int exactly
 // and one division by an exact power of ten rounds correctly.
-bool ConvertDecimal(const std::string &text, double *value) {
+bool ConvertDecimal(const char *text, size_t length, double *value) {
     static const double powers[] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0};
-    if (text.empty() || text.size() > 5)
+    if (length == 0 || length > 5)
         return false;
     long mantissa = 0;
     int digits = 0;
     int decimals = 0;
     bool seenPoint = false;
-    for (char c : text) {
+    for (size_t i = 0; i < length; ++i) {
+        const char c = text[i];
         if (c == '.') {
             if (seenPoint)
                 return false;
@@ -52,26 +61,27 @@ bool ConvertDecimal(const std::string &text, double *value) {
 
 } // namespace
 
-double CutReading(const std::string &line, int32_t channel) {
+double CutReading(const char *line, size_t length, int32_t channel) {
     if (channel < 0 || channel > 1)
         return NOT_AVAILABLE;
-    std::string text;
+    const Window window = WindowOf(line, length, channel);
+    char text[5];
+    size_t kept = 0;
     bool negative = false;
-    for (char c : WindowOf(line, channel)) {
+    for (size_t i = 0; i < window.length; ++i) {
+        const char c = window.bytes[i];
         if (KeptByFilter(c))
-            text.push_back(c);
-        else if (c == '-' && text.empty())
+            text[kept++] = c;
+        else if (c == '-' && kept == 0)
             negative = true;
     }
     double value;
-    if (!ConvertDecimal(text, &value))
+    if (!ConvertDecimal(text, kept, &value))
         return NOT_AVAILABLE;
     return negative && value != 0.0 ? -value : value;
 }
 
-bool RoundHalfEven(const double &x, int64_t *rounded) {
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
+bool RoundHalfEven(uint64_t bits, int64_t *rounded) {
     const bool negative = (bits >> 63) != 0;
     const int exponent = static_cast<int>((bits >> 52) & 0x7FF);
     if (exponent == 0x7FF)

@@ -2,8 +2,8 @@
 // conversions the channel interface needs. Pure functions: no port, no state.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <stddef.h>
+#include <stdint.h>
 
 // The answer that has no value.
 constexpr double NOT_AVAILABLE = -777.0;
@@ -16,10 +16,18 @@ constexpr int32_t NOT_AVAILABLE_INT = -777;
 // '-' before all of them is the number's sign; the rest must read as digits
 // with at most one decimal point. NOT_AVAILABLE for any other channel or when
 // the window does not read as a number.
-double CutReading(const std::string &line, int32_t channel);
+double CutReading(const char *line, size_t length, int32_t channel);
 
-// Rounds x to the nearest integer, halves to even, by its bits alone: the
-// result does not depend on the floating-point unit's modes and raises no
-// floating-point exception. False when x has no 64-bit integer rounding
-// (not a number, infinite, or beyond the range of int64_t).
-bool RoundHalfEven(const double &x, int64_t *rounded);
+// Rounds the double whose IEEE 754 bits are given to the nearest integer,
+// halves to even, by its bits alone: the result does not depend on the
+// floating-point unit's modes and raises no floating-point exception. False
+// when it has no 64-bit integer rounding (not a number, infinite, or beyond
+// the range of int64_t).
+bool RoundHalfEven(uint64_t bits, int64_t *rounded);
+
+// The IEEE 754 bits of x, moved as memory, never loaded as a number.
+inline uint64_t BitsOf(const double &x) {
+    uint64_t bits;
+    __builtin_memcpy(&bits, &x, sizeof bits);
+    return bits;
+}

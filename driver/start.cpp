@@ -4,6 +4,7 @@
 // Nothing is sent at load, and the load succeeds whether or not the port
 // could be opened.
 #include "deliverable.h"
+#include "reading.h"
 #include "ucommw32.h"
 
 namespace {
@@ -16,29 +17,28 @@ void LibraryStart() {
     OpenPort();
 }
 
-void LibraryStop() { ClosePort(); }
-
 } // namespace
 
 #if defined(_WIN32)
 
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE library, DWORD reason, LPVOID) {
+// The DLL's entry point itself: the library needs no C runtime start-up (it
+// has no constructors, no heap and no threads), so the loader calls this
+// directly.
+extern "C" BOOL WINAPI DllEntry(HINSTANCE library, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(library);
         LibraryStart();
     } else if (reason == DLL_PROCESS_DETACH) {
-        LibraryStop();
+        StopReadings();
     }
     return TRUE;
 }
 
 #else
 
-// The serial unit's texts are initialised before any default-priority
-// constructor (see settings.cpp), so these may use them.
 __attribute__((constructor)) static void LoadLibrary() { LibraryStart(); }
-__attribute__((destructor)) static void UnloadLibrary() { LibraryStop(); }
+__attribute__((destructor)) static void UnloadLibrary() { StopReadings(); }
 
 #endif

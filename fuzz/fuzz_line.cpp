@@ -32,8 +32,8 @@ struct FakeLine {
 FakeLine *fake;
 
 [[noreturn]] void Fail(const char *what) {
-    std::fprintf(stderr, "fuzz_line: %s (elapsed %u, consumed %zu of %zu)\n", what,
-                 fake->elapsed, fake->consumed, fake->stream.size());
+    std::fprintf(stderr, "fuzz_line: %s (elapsed %u, consumed %zu of %zu)\n", what, fake->elapsed,
+                 fake->consumed, fake->stream.size());
     std::abort();
 }
 
@@ -83,10 +83,14 @@ void CheckDrop(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
         Fail("returned while the line was still busy");
 }
 
-void CheckLine(LineSource &source, uint16_t timeoutMs) {
+void CheckLine(LineSource &source, uint16_t timeoutMs, uint16_t capacity) {
     const uint32_t from = fake->elapsed;
     const size_t first = fake->consumed;
-    const std::string line = AssembleLine(source, timeoutMs);
+    char buffer[64];
+    const uint16_t length = AssembleLine(source, timeoutMs, buffer, capacity);
+    if (length > capacity)
+        Fail("line longer than its buffer");
+    const std::string line(buffer, length);
     const uint32_t took = fake->elapsed - from;
     const size_t read = fake->consumed - first;
 
@@ -105,6 +109,8 @@ void CheckLine(LineSource &source, uint16_t timeoutMs) {
         std::string want;
         for (size_t i = first; i < cr; ++i)
             want += fake->stream[i].byte;
+        if (want.size() > capacity)
+            want.clear(); // too long to keep: none of it comes back
         if (line != want)
             Fail("line differs from the bytes before the carriage return");
         // Bytes queued by the first look after the time ran out still count.
@@ -133,6 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     line.start = Bytes(data, size, 4);
     const uint16_t quietMs = static_cast<uint16_t>(Bytes(data, size, 1) % 40);
     const bool dropFirst = Bytes(data, size, 1) & 1;
+    const uint16_t capacity = static_cast<uint16_t>(1 + Bytes(data, size, 1) % 64);
     uint32_t at = 0;
     while (size >= 2) {
         const size_t length = Bytes(data, size, 1) & 0x1F;
@@ -146,6 +153,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         CheckDrop(source, quietMs, timeoutMs);
     // Successive lines from the same stream, as successive readings take them.
     for (int call = 0; call < 3; ++call)
-        CheckLine(source, timeoutMs);
+        CheckLine(source, timeoutMs, capacity);
     return 0;
 }

@@ -57,7 +57,7 @@ double Reference(const std::string &line, int32_t channel) {
 }
 
 void CheckCut(const std::string &line, int32_t channel) {
-    const double got = CutReading(line, channel);
+    const double got = CutReading(line.data(), line.size(), channel);
     if (got != NOT_AVAILABLE && !(std::isfinite(got) && std::fabs(got) <= 99999.0))
         Fail("reading out of range", line, channel, got, NOT_AVAILABLE);
     const double want = Reference(line, channel);
@@ -69,7 +69,7 @@ void CheckRounding(const uint8_t *bytes) {
     double x;
     std::memcpy(&x, bytes, sizeof x);
     int64_t rounded = 12345;
-    const bool ok = RoundHalfEven(x, &rounded);
+    const bool ok = RoundHalfEven(BitsOf(x), &rounded);
     const bool fits = std::isfinite(x) && x >= -9223372036854775808.0 && x < 9223372036854775808.0;
     if (ok != fits) {
         std::fprintf(stderr, "RoundHalfEven(%.17g) said %d\n", x, ok);

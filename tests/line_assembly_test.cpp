@@ -46,6 +46,11 @@ void Purge() {
     script->queue.clear();
 }
 
+std::string Assemble(LineSource &source, uint16_t timeoutMs, uint16_t capacity = 256) {
+    char line[256];
+    return std::string(line, AssembleLine(source, timeoutMs, line, capacity));
+}
+
 class LineAssembly : public ::testing::Test {
   protected:
     void SetUp() override { script = &line; }
@@ -56,7 +61,7 @@ class LineAssembly : public ::testing::Test {
             at += spacing;
         }
     }
-    std::string Take(uint16_t timeoutMs = 1000) { return AssembleLine(source, timeoutMs); }
+    std::string Take(uint16_t timeoutMs = 1000) { return Assemble(source, timeoutMs); }
     ScriptedLine line;
 };
 
@@ -95,6 +100,15 @@ TEST_F(LineAssembly, TwoLinesBackToBackAreTakenOneByOne) {
     EXPECT_EQ(Take(), "second");
 }
 
+// A line longer than the buffer is taken off the port whole but none of it
+// is kept: a cut of its first part could pass for a reading.
+TEST_F(LineAssembly, LineLongerThanTheBufferComesBackEmpty) {
+    Send(0, std::string(8, 'x') + "\r" + std::string(9, 'y') + "\rnext\r");
+    EXPECT_EQ(Assemble(source, 1000, 8), "xxxxxxxx");
+    EXPECT_EQ(Assemble(source, 1000, 8), "");
+    EXPECT_EQ(Take(), "next");
+}
+
 TEST_F(LineAssembly, TickCounterWrapDuringTheWait) {
     line.now = 0xFFFFFF00u;
     EXPECT_EQ(Take(), "");
@@ -120,7 +134,7 @@ TEST_F(LineAssembly, AFailedReadAppendsNothing) {
     // The port says a byte waits but the read fails: nothing is made up.
     LineSource liar = {
         Ticks, [] { return uint16_t{1}; }, [](char *) { return false; }, Purge, 0, false, nullptr};
-    EXPECT_EQ(AssembleLine(liar, 50), "");
+    EXPECT_EQ(Assemble(liar, 50), "");
 }
 
 // A source that can sleep is never asked to sleep past the time-out, and its

@@ -4,19 +4,24 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "reply.h"
 
 namespace {
 
-struct Cut {
+double Cut(const std::string &line, int32_t channel) {
+    return CutReading(line.data(), line.size(), channel);
+}
+
+struct Case {
     const char *line;
     int32_t channel;
     double expected;
 };
 
 TEST(CutReading, MeterReplyTable) {
-    const Cut cases[] = {
+    const Case cases[] = {
         {"pH= 7.02", 0, 7.02},
         {"  7.02", 0, NOT_AVAILABLE}, // point at position 4: too far left
         {"", 0, NOT_AVAILABLE},       // time-out
@@ -38,27 +43,27 @@ TEST(CutReading, MeterReplyTable) {
         {"abcdefgh", 1, NOT_AVAILABLE},
         {"pH=12.345", 0, 12.34}, // two decimals at most: the window is five wide
     };
-    for (const Cut &c : cases)
-        EXPECT_EQ(CutReading(c.line, c.channel), c.expected)
+    for (const Case &c : cases)
+        EXPECT_EQ(Cut(c.line, c.channel), c.expected)
             << "line '" << c.line << "' channel " << c.channel;
 }
 
 TEST(CutReading, OtherChannelsHaveNoValue) {
     for (int32_t channel : {-1, 2, 3, 1000, INT32_MIN, INT32_MAX})
-        EXPECT_EQ(CutReading("mV: -123  pH:  7.02", channel), NOT_AVAILABLE);
+        EXPECT_EQ(Cut("mV: -123  pH:  7.02", channel), NOT_AVAILABLE);
 }
 
 // A minus sign before every kept character of the window is the number's
 // sign; one anywhere else is dropped.
 TEST(CutReading, KeepsTheSignOfANegativeReading) {
-    EXPECT_EQ(CutReading("7.02-123", 1), -123.0);
-    EXPECT_EQ(CutReading("pHx-1.25", 0), -1.25);
-    EXPECT_EQ(CutReading("mV: -005  pH:  7.02", 1), -5.0);
-    EXPECT_EQ(CutReading("abcd- 12", 1), -12.0);
-    EXPECT_EQ(CutReading("abcd1-23", 1), 123.0);
-    EXPECT_EQ(CutReading("pH= 7.-2", 0), 7.2);
-    EXPECT_EQ(CutReading("abcd-", 1), NOT_AVAILABLE);
-    const double zero = CutReading("abcd-000", 1);
+    EXPECT_EQ(Cut("7.02-123", 1), -123.0);
+    EXPECT_EQ(Cut("pHx-1.25", 0), -1.25);
+    EXPECT_EQ(Cut("mV: -005  pH:  7.02", 1), -5.0);
+    EXPECT_EQ(Cut("abcd- 12", 1), -12.0);
+    EXPECT_EQ(Cut("abcd1-23", 1), 123.0);
+    EXPECT_EQ(Cut("pH= 7.-2", 0), 7.2);
+    EXPECT_EQ(Cut("abcd-", 1), NOT_AVAILABLE);
+    const double zero = Cut("abcd-000", 1);
     EXPECT_EQ(zero, 0.0);
     EXPECT_FALSE(std::signbit(zero));
 }
@@ -66,29 +71,29 @@ TEST(CutReading, KeepsTheSignOfANegativeReading) {
 // The stale line feed that opened a line after a CR LF reply shifts the
 // potential out of its place; the driver discards it before each query.
 TEST(CutReading, ShiftedLineAfterCrLf) {
-    EXPECT_EQ(CutReading("\nmV: -123  pH:  7.02", 1), -12.0);
-    EXPECT_EQ(CutReading("\nmV: -123  pH:  7.02", 0), 7.02);
+    EXPECT_EQ(Cut("\nmV: -123  pH:  7.02", 1), -12.0);
+    EXPECT_EQ(Cut("\nmV: -123  pH:  7.02", 0), 7.02);
 }
 
 TEST(CutReading, ControlAndHighBytesAreDropped) {
     const std::string line("mV:\0+1\xff"
                            "2  pH:\x80 7.02",
                            18);
-    EXPECT_EQ(CutReading(line, 1), 12.0);
-    EXPECT_EQ(CutReading(std::string(5000, '9') + ".5", 0), 99.5);
-    EXPECT_EQ(CutReading(std::string(5000, '\0'), 1), NOT_AVAILABLE);
+    EXPECT_EQ(Cut(line, 1), 12.0);
+    EXPECT_EQ(Cut(std::string(5000, '9') + ".5", 0), 99.5);
+    EXPECT_EQ(Cut(std::string(5000, '\0'), 1), NOT_AVAILABLE);
 }
 
 TEST(CutReading, ConversionIsCorrectlyRounded) {
-    EXPECT_EQ(CutReading("xxx 0.10", 0), 0.1);
-    EXPECT_EQ(CutReading("xxx99.99", 0), 99.99);
-    EXPECT_EQ(CutReading("xxxx.001", 1), 0.001);
-    EXPECT_EQ(CutReading("xxxx9999", 1), 9999.0);
+    EXPECT_EQ(Cut("xxx 0.10", 0), 0.1);
+    EXPECT_EQ(Cut("xxx99.99", 0), 99.99);
+    EXPECT_EQ(Cut("xxxx.001", 1), 0.001);
+    EXPECT_EQ(Cut("xxxx9999", 1), 9999.0);
 }
 
 int64_t Rounded(double x) {
     int64_t result = 12345;
-    EXPECT_TRUE(RoundHalfEven(x, &result)) << x;
+    EXPECT_TRUE(RoundHalfEven(BitsOf(x), &result)) << x;
     return result;
 }
 
@@ -120,7 +125,7 @@ TEST(RoundHalfEven, EdgesOfTheRange) {
          {9223372036854775808.0, -9223372036854777856.0, 1e300, -1e300,
           std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
           std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::signaling_NaN()}) {
-        EXPECT_FALSE(RoundHalfEven(x, &untouched)) << x;
+        EXPECT_FALSE(RoundHalfEven(BitsOf(x), &untouched)) << x;
         EXPECT_EQ(untouched, 99);
     }
 }

@@ -22,6 +22,12 @@ double NowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+// One line from the port, as text.
+std::string Line() {
+    char line[LineCapacity];
+    return std::string(line, ReadLine(line));
+}
+
 // The master side of a new pseudo-terminal, or -1.
 int OpenPseudoTerminal() {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -73,35 +79,35 @@ TEST_F(SerialLine, OpensARawLineAt2400BaudWithoutFlowControl) {
 }
 
 TEST_F(SerialLine, WritesTheTextUnchanged) {
-    WriteText(std::string("?RD\r", 4));
+    WriteText("?RD\r");
     usleep(20000);
     EXPECT_EQ(Heard(), "?RD\r");
 }
 
 TEST_F(SerialLine, LineFeedAfterTheCarriageReturnStaysQueued) {
     Meter("7.00 123\r\n");
-    EXPECT_EQ(ReadLine(), "7.00 123");
+    EXPECT_EQ(Line(), "7.00 123");
     EXPECT_EQ(BytesWaiting(), 1);
     Meter("7.01 124\r");
-    EXPECT_EQ(ReadLine(), "\n7.01 124");
+    EXPECT_EQ(Line(), "\n7.01 124");
 }
 
 TEST_F(SerialLine, TwoLinesBackToBackComeOneByOne) {
     Meter("first\rsecond\r");
-    EXPECT_EQ(ReadLine(), "first");
-    EXPECT_EQ(ReadLine(), "second");
+    EXPECT_EQ(Line(), "first");
+    EXPECT_EQ(Line(), "second");
 }
 
 TEST_F(SerialLine, BareCarriageReturnEndsTheLineAtOnce) {
     Meter("\r");
     const double start = NowMs();
-    EXPECT_EQ(ReadLine(), "");
+    EXPECT_EQ(Line(), "");
     EXPECT_LT(NowMs() - start, 100);
 }
 
 TEST_F(SerialLine, NothingReceivedTimesOutJustAfterOneSecond) {
     const double start = NowMs();
-    EXPECT_EQ(ReadLine(), "");
+    EXPECT_EQ(Line(), "");
     const double elapsed = NowMs() - start;
     EXPECT_GE(elapsed, 1000);
     EXPECT_LT(elapsed, 1100);
@@ -109,10 +115,10 @@ TEST_F(SerialLine, NothingReceivedTimesOutJustAfterOneSecond) {
 
 TEST_F(SerialLine, PartialLineIsLostAtTheTimeOut) {
     Meter("mV: -12");
-    EXPECT_EQ(ReadLine(), "");
+    EXPECT_EQ(Line(), "");
     EXPECT_EQ(BytesWaiting(), 0);
     Meter("3\r");
-    EXPECT_EQ(ReadLine(), "3");
+    EXPECT_EQ(Line(), "3");
 }
 
 TEST_F(SerialLine, DiscardDropsWhatIsWaiting) {
@@ -121,18 +127,18 @@ TEST_F(SerialLine, DiscardDropsWhatIsWaiting) {
     DiscardInput();
     EXPECT_EQ(BytesWaiting(), 0);
     Meter("fresh\r");
-    EXPECT_EQ(ReadLine(), "fresh");
+    EXPECT_EQ(Line(), "fresh");
 }
 
 TEST_F(SerialLine, TheDeviceGoingAwayIsNoticed) {
     close(master);
     master = -1;
-    EXPECT_EQ(ReadLine(), "");
+    EXPECT_EQ(Line(), "");
     EXPECT_FALSE(PortUsable());
 }
 
 TEST_F(SerialLine, IsHeldExclusively) {
-    const int other = open(PortName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int other = open(PortName, O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(other, 0); // root may open a TIOCEXCL terminal; the lock still holds
     EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
     close(other);
@@ -145,7 +151,7 @@ TEST(SerialLineClosed, PortThatCannotBeOpenedTimesOutQuietly) {
     WriteText("?RD\r");
     EXPECT_EQ(BytesWaiting(), 0);
     const double start = NowMs();
-    EXPECT_EQ(ReadLine(), "");
+    EXPECT_EQ(Line(), "");
     EXPECT_GE(NowMs() - start, 1000);
     ClosePort();
 }

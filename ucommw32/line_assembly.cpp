@@ -1,6 +1,7 @@
 #include "line_assembly.h"
 
 namespace {
+
 uint32_t Since(const LineSource &source, uint32_t start) {
     return static_cast<uint32_t>(source.ticks() - start);
 }
@@ -14,9 +15,16 @@ void WaitUntil(const LineSource &source, uint32_t start, uint32_t limit) {
         source.waitForInput(limit - elapsed);
 }
 
-// Takes one byte into line, if one can be read. True when it was the
+// The line being received: its first `capacity` bytes, and how many came.
+struct Assembly {
+    char *bytes;
+    uint16_t capacity;
+    uint32_t length;
+};
+
+// Takes one byte into the line, if one can be read. True when it was the
 // carriage return, which ends the line and is not kept.
-bool TakeByte(LineSource &source, std::string *line) {
+bool TakeByte(LineSource &source, Assembly *line) {
     char byte;
     if (!source.readByte(&byte))
         return false;
@@ -24,19 +32,25 @@ bool TakeByte(LineSource &source, std::string *line) {
     source.heardAny = true;
     if (byte == '\r')
         return true;
-    line->push_back(byte);
+    if (line->length < line->capacity)
+        line->bytes[line->length] = byte;
+    ++line->length;
     return false;
+}
+
+uint16_t Finished(const Assembly &line) {
+    return line.length <= line.capacity ? static_cast<uint16_t>(line.length) : 0;
 }
 
 } // namespace
 
-std::string AssembleLine(LineSource &source, uint16_t timeoutMs) {
-    std::string line;
+uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint16_t capacity) {
+    Assembly line = {bytes, capacity, 0};
     const uint32_t start = source.ticks();
     for (;;) {
         if (source.bytesWaiting() > 0) {
             if (TakeByte(source, &line))
-                return line;
+                return Finished(line);
         } else {
             WaitUntil(source, start, timeoutMs + 1u);
         }
@@ -48,8 +62,8 @@ std::string AssembleLine(LineSource &source, uint16_t timeoutMs) {
     // and nothing that comes in later.
     for (uint16_t queued = source.bytesWaiting(); queued > 0; --queued)
         if (TakeByte(source, &line))
-            return line;
-    return std::string();
+            return Finished(line);
+    return 0;
 }
 
 void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {

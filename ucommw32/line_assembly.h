@@ -7,8 +7,7 @@
 // they move themselves.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <stdint.h>
 
 // What the line assembly polls. The port backends supply the real one.
 struct LineSource {
@@ -26,12 +25,14 @@ struct LineSource {
 
 // Polls source until a carriage return arrives or more than
 // timeoutMs have passed since the first poll (unsigned tick difference, so a
-// wrap of the counter does no harm). Returns the bytes before the first
-// carriage return, or the empty text when none came in time. Reads one byte
-// at a time and never reads past the carriage return. Bytes already queued
-// when the time is up still count: they came in time, though this process
-// may not have been given the processor to read them.
-std::string AssembleLine(LineSource &source, uint16_t timeoutMs);
+// wrap of the counter does no harm). Stores the bytes before the first
+// carriage return in line and returns their count; returns 0 when none came
+// in time, or when the line had more than capacity bytes (all of them are
+// taken, none kept). Reads one byte at a time and never reads past the
+// carriage return. Bytes already queued when the time is up still count:
+// they came in time, though this process may not have been given the
+// processor to read them.
+uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *line, uint16_t capacity);
 
 // Drops the bytes waiting and those still arriving: returns once no byte has
 // come in for quietMs (the rest of a reply, such as the line feed after its

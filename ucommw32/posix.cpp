@@ -8,10 +8,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
-#include <sstream>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "line_assembly.h"
 #include "ucommw32.h"
@@ -40,17 +40,29 @@ void WaitForInput(uint32_t maxMs);
 
 LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, WaitForInput};
 
-std::string DevicePath(const std::string &name) {
-    if (name.size() >= 4 && std::tolower(static_cast<unsigned char>(name[0])) == 'c' &&
-        std::tolower(static_cast<unsigned char>(name[1])) == 'o' &&
-        std::tolower(static_cast<unsigned char>(name[2])) == 'm') {
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// True when text begins with word, whatever the case of the text's letters.
+bool StartsWith(const char *text, const char *word) {
+    for (; *word != '\0'; ++text, ++word)
+        if (Lower(*text) != *word)
+            return false;
+    return true;
+}
+
+// The device path of a port name into path (size bytes): "comN:" or "comN"
+// (N from 1 to 255) is DeviceDirectory/ttyS(N-1), anything else a path.
+void DevicePath(const char *name, char *path, size_t size) {
+    if (StartsWith(name, "com")) {
         char *end = nullptr;
-        const long number = std::strtol(name.c_str() + 3, &end, 10);
-        if (end != name.c_str() + 3 && number >= 1 && number <= 255 &&
-            (*end == '\0' || (end[0] == ':' && end[1] == '\0')))
-            return std::string(DeviceDirectory) + "/ttyS" + std::to_string(number - 1);
+        const long number = strtol(name + 3, &end, 10);
+        if (end != name + 3 && number >= 1 && number <= 255 &&
+            (*end == '\0' || (end[0] == ':' && end[1] == '\0'))) {
+            snprintf(path, size, "%s/ttyS%ld", DeviceDirectory, number - 1);
+            return;
+        }
     }
-    return name;
+    snprintf(path, size, "%s", name);
 }
 
 speed_t SpeedOf(long baud) {
@@ -70,9 +82,41 @@ speed_t SpeedOf(long baud) {
     }
 }
 
+// Applies one "key=value" of a mode string, the value ending at `end`.
+// Unknown keys and malformed values are left as they are.
+void ApplySetting(const char *key, const char *value, const char *end, termios *line) {
+    const size_t length = static_cast<size_t>(end - value);
+    const char first = length > 0 ? Lower(value[0]) : '\0';
+    const long number = atol(value);
+    if (StartsWith(key, "baud=")) {
+        const speed_t speed = SpeedOf(number);
+        if (speed != B0) {
+            cfsetispeed(line, speed);
+            cfsetospeed(line, speed);
+        }
+    } else if (StartsWith(key, "parity=")) {
+        line->c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+        if (first == 'e')
+            line->c_cflag |= PARENB;
+        else if (first == 'o')
+            line->c_cflag |= PARENB | PARODD;
+    } else if (StartsWith(key, "data=")) {
+        static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+        if (number >= 5 && number <= 8) {
+            line->c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+            line->c_cflag |= sizes[number - 5];
+        }
+    } else if (StartsWith(key, "stop=")) {
+        if (length == 1 && first == '1')
+            line->c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+        else if ((length == 1 && first == '2') || (length == 3 && strncmp(value, "1.5", 3) == 0))
+            line->c_cflag |= CSTOPB;
+    }
+}
+
 // Applies a mode string ("baud=2400 parity=n data=8 stop=1") to a raw line
-// without flow control. Unknown or malformed settings are left as they are.
-void ApplySettings(const std::string &settings, termios *line) {
+// without flow control.
+void ApplySettings(const char *settings, termios *line) {
     cfmakeraw(line);
     line->c_cflag |= CLOCAL | CREAD;
     line->c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
@@ -80,52 +124,27 @@ void ApplySettings(const std::string &settings, termios *line) {
     line->c_cc[VMIN] = 0;
     line->c_cc[VTIME] = 0;
 
-    std::istringstream words(settings);
-    std::string word;
-    while (words >> word) {
-        const size_t equals = word.find('=');
-        if (equals == std::string::npos)
-            continue;
-        std::string key = word.substr(0, equals);
-        for (char &c : key)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const std::string value = word.substr(equals + 1);
-        const char first =
-            value.empty() ? '\0'
-                          : static_cast<char>(std::tolower(static_cast<unsigned char>(value[0])));
-        if (key == "baud") {
-            const speed_t speed = SpeedOf(std::atol(value.c_str()));
-            if (speed != B0) {
-                cfsetispeed(line, speed);
-                cfsetospeed(line, speed);
-            }
-        } else if (key == "parity") {
-            line->c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
-            if (first == 'e')
-                line->c_cflag |= PARENB;
-            else if (first == 'o')
-                line->c_cflag |= PARENB | PARODD;
-        } else if (key == "data") {
-            static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-            const long bits = std::atol(value.c_str());
-            if (bits >= 5 && bits <= 8) {
-                line->c_cflag &= ~static_cast<tcflag_t>(CSIZE);
-                line->c_cflag |= sizes[bits - 5];
-            }
-        } else if (key == "stop") {
-            if (value == "1")
-                line->c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-            else if (value == "2" || value == "1.5")
-                line->c_cflag |= CSTOPB;
-        }
+    const char *word = settings;
+    while (*word != '\0') {
+        while (*word == ' ')
+            ++word;
+        const char *end = word;
+        while (*end != '\0' && *end != ' ')
+            ++end;
+        const char *equals =
+            static_cast<const char *>(memchr(word, '=', static_cast<size_t>(end - word)));
+        if (equals != nullptr)
+            ApplySetting(word, equals + 1, end, line);
+        word = end;
     }
 }
 
 } // namespace
 
 void OpenPort() {
-    const std::string path = DevicePath(PortName);
-    PortFd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    char path[256];
+    DevicePath(PortName, path, sizeof path);
+    PortFd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     PortFailed = PortFd < 0;
     if (PortFailed)
         return;
@@ -157,13 +176,14 @@ void ClosePort() {
 
 bool PortUsable() { return !PortFailed; }
 
-void WriteText(const std::string &text) {
+void WriteText(const char *text) {
     if (PortFd < 0)
         return;
     const uint32_t start = Ticks();
+    const size_t length = strlen(text);
     size_t sent = 0;
-    while (sent < text.size()) {
-        const ssize_t count = write(PortFd, text.data() + sent, text.size() - sent);
+    while (sent < length) {
+        const ssize_t count = write(PortFd, text + sent, length - sent);
         if (count > 0) {
             sent += static_cast<size_t>(count);
             continue;
@@ -212,4 +232,6 @@ void WaitForInput(uint32_t maxMs) {
 
 void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
 
-std::string ReadLine() { return AssembleLine(PortLineSource, TimeoutMs); }
+uint16_t ReadLine(char line[LineCapacity]) {
+    return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
+}

@@ -3,23 +3,23 @@
 // The unit owns the port's device name, its line settings and its time-out,
 // opens the port, sends texts and receives carriage-return-terminated lines.
 // It knows nothing of the meter. All state is module-level, one instance per
-// loaded library; callers use it from one thread at a time.
+// loaded library; callers use it from one thread at a time. Texts are plain
+// zero-terminated 8-bit character arrays: the unit allocates nothing.
 //
 // Two backends give the same observable behaviour: kernel32 on Windows,
 // termios on POSIX systems (where "comN:" names /dev/ttyS(N-1)).
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <stdint.h>
 
 // Device name handed to the platform when the port is opened. The library's
-// start-up replaces it with the deliverable's own ("com1:" ... "com5:").
-extern std::string PortName;
+// start-up points it at the deliverable's own ("com1:" ... "com5:").
+extern const char *PortName;
 
 // Line settings in mode-string syntax ("baud=2400 parity=n data=8 stop=1").
 // Blanks around the text are ignored. Whatever it says, the line is set up
 // without flow control.
-extern std::string PortSettings;
+extern const char *PortSettings;
 
 #ifndef _WIN32
 // Directory of the ttyS devices that "comN:" names: "/dev" in the libraries
@@ -43,9 +43,9 @@ void ClosePort();
 // opened. A port whose device went away (an unplugged adapter) reads false.
 bool PortUsable();
 
-// Sends the bytes of text unchanged, in one write; adds no terminator. Gives
-// up after about TimeoutMs.
-void WriteText(const std::string &text);
+// Sends the bytes of the zero-terminated text unchanged, in one write; adds
+// no terminator. Gives up after about TimeoutMs.
+void WriteText(const char *text);
 
 // Number of received bytes waiting in the port's input queue (0 when the port
 // is unusable). Also clears any pending line error.
@@ -60,8 +60,14 @@ void DiscardInput();
 // little over two characters at 2400 baud.
 constexpr uint16_t QuietMs = 10;
 
-// Receives one line ended by a carriage return (0x0D) within TimeoutMs and
-// returns the bytes before the carriage return. Returns the empty text, and
-// drops what it received, when no carriage return came in time. Bytes after
-// the carriage return stay queued for the next call.
-std::string ReadLine();
+// The longest line ReadLine keeps: the size of the input queue. At 2400 baud
+// not even 250 bytes arrive within the time-out.
+constexpr uint16_t LineCapacity = 256;
+
+// Receives one line ended by a carriage return (0x0D) within TimeoutMs,
+// stores the bytes before the carriage return in line (LineCapacity bytes,
+// not zero-terminated) and returns their count. Returns 0, and drops what it
+// received, when no carriage return came in time, and for a line longer than
+// LineCapacity (taken from the port whole, but no part of it is kept). Bytes
+// after the carriage return stay queued for the next call.
+uint16_t ReadLine(char line[LineCapacity]);

@@ -1,7 +1,7 @@
 // Serial line on the Windows communications API (kernel32).
 #include <windows.h>
 
-#include <cstring>
+#include <string.h>
 
 #include "line_assembly.h"
 #include "ucommw32.h"
@@ -10,7 +10,7 @@ namespace {
 
 HANDLE PortHandle = INVALID_HANDLE_VALUE;
 char NameBuffer[81];
-std::string SettingsCopy;
+char SettingsCopy[81];
 DCB ControlBlock;
 COMMTIMEOUTS TimeoutRecord;
 DWORD ErrorFlags;
@@ -25,26 +25,43 @@ void Check(BOOL succeeded) {
         PortFailed = true;
 }
 
+// Copies text into a buffer of `size` bytes, zero-terminated, cut short if
+// it does not fit.
+void CopyText(char *buffer, size_t size, const char *text) {
+    size_t length = strlen(text);
+    if (length > size - 1)
+        length = size - 1;
+    memcpy(buffer, text, length);
+    buffer[length] = '\0';
+}
+
 // Some mode-string parsers reject a trailing blank and leave the control
-// block as it was, so the line would keep its old speed.
-std::string Trimmed(const std::string &text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+// block as it was, so the line would keep its old speed: the copy handed to
+// them has no blanks around it.
+void CopyTrimmed(char *buffer, size_t size, const char *text) {
+    while (*text == ' ')
+        ++text;
+    CopyText(buffer, size, text);
+    for (size_t end = strlen(buffer); end > 0 && buffer[end - 1] == ' '; --end)
+        buffer[end - 1] = '\0';
 }
 
 // Milliseconds from the performance counter: GetTickCount moves in steps of
 // 10 to 16 ms, too coarse to tell a quiet line from one still receiving the
 // rest of a reply (a byte takes 4.2 ms at 2400 baud). Wraps like it, too.
+// Whole seconds and the rest are converted apart: the count times 1000 would
+// overflow 64 bits after 71 days of uptime on a 3 GHz counter.
 uint32_t Ticks() {
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
+    static uint64_t frequency;
+    if (frequency == 0) {
+        LARGE_INTEGER perSecond;
+        QueryPerformanceFrequency(&perSecond);
+        frequency = static_cast<uint64_t>(perSecond.QuadPart);
+    }
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.QuadPart) * 1000u /
-                                 static_cast<uint64_t>(frequency.QuadPart));
+    const uint64_t count = static_cast<uint64_t>(now.QuadPart);
+    return static_cast<uint32_t>(count / frequency * 1000u + count % frequency * 1000u / frequency);
 }
 
 bool ReadByte(char *byte) {
@@ -60,19 +77,18 @@ LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, Wai
 } // namespace
 
 void OpenPort() {
-    std::strncpy(NameBuffer, PortName.c_str(), sizeof NameBuffer - 1);
-    NameBuffer[sizeof NameBuffer - 1] = '\0';
+    CopyText(NameBuffer, sizeof NameBuffer, PortName);
     PortHandle = CreateFileA(NameBuffer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     PortFailed = PortHandle == INVALID_HANDLE_VALUE;
 
     Check(SetupComm(PortHandle, 256, 256));
 
-    std::memset(&ControlBlock, 0, sizeof ControlBlock);
+    memset(&ControlBlock, 0, sizeof ControlBlock);
     ControlBlock.DCBlength = sizeof ControlBlock;
     Check(GetCommState(PortHandle, &ControlBlock));
-    SettingsCopy = Trimmed(PortSettings);
-    BuildCommDCBA(SettingsCopy.c_str(), &ControlBlock);
+    CopyTrimmed(SettingsCopy, sizeof SettingsCopy, PortSettings);
+    BuildCommDCBA(SettingsCopy, &ControlBlock);
     // No flow control of any kind: the meter uses none, and a port left with
     // hardware or XON/XOFF handshaking from an earlier program would stall.
     ControlBlock.fBinary = TRUE;
@@ -103,13 +119,13 @@ void ClosePort() {
 
 bool PortUsable() { return !PortFailed; }
 
-void WriteText(const std::string &text) {
+void WriteText(const char *text) {
     DWORD written = 0;
-    Check(WriteFile(PortHandle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    Check(WriteFile(PortHandle, text, static_cast<DWORD>(strlen(text)), &written, nullptr));
 }
 
 uint16_t BytesWaiting() {
-    std::memset(&Status, 0, sizeof Status);
+    memset(&Status, 0, sizeof Status);
     Check(ClearCommError(PortHandle, &ErrorFlags, &Status));
     return static_cast<uint16_t>(Status.cbInQue);
 }
@@ -124,4 +140,6 @@ void WaitForInput(uint32_t) { SwitchToThread(); }
 
 void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
 
-std::string ReadLine() { return AssembleLine(PortLineSource, TimeoutMs); }
+uint16_t ReadLine(char line[LineCapacity]) {
+    return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
+}
