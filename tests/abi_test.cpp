@@ -32,9 +32,11 @@ struct AbiCall {
     uint32_t espAtCall, espAfter, swBefore;
     uint32_t env[7]; // fnstenv: control, status, tag word, then pointers
     uint32_t result[2];
+    uint32_t hostCwRead, mxcsrBefore, mxcsrAfter;
 };
 static_assert(offsetof(AbiCall, espAtCall) == 72, "layout shared with abi_thunks.S");
 static_assert(offsetof(AbiCall, result) == 112, "layout shared with abi_thunks.S");
+static_assert(offsetof(AbiCall, mxcsrAfter) == 128, "layout shared with abi_thunks.S");
 
 extern "C" void abi_call(AbiCall *call);
 
@@ -82,6 +84,8 @@ struct Outcome {
     int depth = 0;       // x87 registers in use after the return
     int depthByTop = 0;  // the same from the status word's TOP field
     uint16_t cw = 0, sw = 0;
+    uint16_t hostCw = 0; // the host's word as the processor holds it
+    uint32_t mxcsrBefore = 0, mxcsrAfter = 0;
     bool kept[4] = {}; // EBX ESI EDI EBP still hold their canaries
     double ms = 0;
 };
@@ -123,6 +127,9 @@ Outcome Call(void *function, Convention convention, const std::vector<Arg> &args
     o.removed = static_cast<int>(c.espAfter - c.espAtCall);
     o.cw = static_cast<uint16_t>(c.env[0]);
     o.sw = static_cast<uint16_t>(c.env[1]);
+    o.hostCw = static_cast<uint16_t>(c.hostCwRead);
+    o.mxcsrBefore = c.mxcsrBefore;
+    o.mxcsrAfter = c.mxcsrAfter;
     for (int r = 0; r < 8; ++r)
         o.depth += ((c.env[2] >> (2 * r)) & 3) != 3;
     o.depthByTop = ((c.swBefore >> 11) - (o.sw >> 11)) & 7;
@@ -282,7 +289,9 @@ class Abi : public ::testing::Test {
         const int depth = Floating(e.result) ? 1 : 0;
         EXPECT_EQ(o.depth, depth) << where << ": x87 registers in use after the return";
         EXPECT_EQ(o.depthByTop, depth) << where << ": x87 TOP moved";
-        EXPECT_EQ(o.cw, cw) << where << ": control word changed to 0x" << Hex(o.cw);
+        EXPECT_EQ(o.cw, o.hostCw) << where << ": control word changed to 0x" << Hex(o.cw);
+        EXPECT_EQ(o.hostCw & ~0x40, cw & ~0x40) << where << ": the host's word did not take";
+        EXPECT_EQ(o.mxcsrAfter, o.mxcsrBefore) << where << ": MXCSR changed";
         const uint16_t unmasked = static_cast<uint16_t>(o.sw & InvalidZeroOverflow & ~cw);
         EXPECT_EQ(unmasked, 0) << where << ": unmasked exception pending, status 0x" << Hex(o.sw);
         EXPECT_EQ(o.sw & StackFault, 0) << where << ": x87 stack fault, status 0x" << Hex(o.sw);
@@ -404,6 +413,7 @@ TEST_F(Abi, DoubleChannelsRoundHalfToEven) {
 // of the double families answers at once, sending and awaiting nothing.
 TEST_F(Abi, ChannelsWithoutARoundingAnswerAtOnce) {
     const Arg channels[] = {DBits(0x7FF8000000000000ull),
+                            DBits(0x7FF4000000000000ull),
                             DBits(0x7FF0000000000001ull),
                             DBits(0xFFF8000000000000ull),
                             D(INFINITY),
@@ -430,6 +440,50 @@ TEST_F(Abi, ChannelsWithoutARoundingAnswerAtOnce) {
         }
     }
     EXPECT_EQ(checked, 20);
+    EXPECT_EQ(host::Received(1), before);
+}
+
+// Values that trap when loaded onto the x87 stack under a host word that
+// unmasks exceptions (signalling NaNs), or that overflow or do not round:
+// every entry that takes a floating value, and psad through its address,
+// answers -777.0 at once and leaves the host's unit as it was.
+TEST_F(Abi, OddValuesNeverTrap) {
+    const Arg doubles[] = {DBits(0x7FF8000000000000ull),
+                           DBits(0x7FF4000000000000ull),
+                           DBits(0xFFF0000000000001ull),
+                           D(INFINITY),
+                           D(-INFINITY),
+                           D(1e300),
+                           D(-1e19),
+                           DBits(1)};
+    const Arg singles[] = {FBits(0x7FC00000u),
+                           FBits(0x7FA00000u),
+                           FBits(0xFF800001u),
+                           F(INFINITY),
+                           F(-INFINITY),
+                           FBits(0x7F7FFFFFu),
+                           FBits(1)};
+    const std::string before = host::Received(1);
+    int checked = 0;
+    for (const Entry &e : Exports()) {
+        if (e.args.size() != 2 || e.args[1].type == Arg::Word)
+            continue;
+        ++checked;
+        for (const Arg &value : e.args[1].type == Arg::Double
+                                    ? std::vector<Arg>(std::begin(doubles), std::end(doubles))
+                                    : std::vector<Arg>(std::begin(singles), std::end(singles))) {
+            SCOPED_TRACE(std::string(e.name) + " value bits " + std::to_string(value.bits));
+            const Outcome o = Invoke(e, {e.args[0], value}, Unmasked);
+            EXPECT_EQ(o.floating, NoValue);
+            EXPECT_LT(o.ms, 100);
+        }
+    }
+    EXPECT_EQ(checked, 7); // sad, stdsad, stdsas, sadouble, sbdouble and their std-double forms
+    for (const Arg &value : doubles) {
+        SCOPED_TRACE("psad value bits " + std::to_string(value.bits));
+        const Outcome o = Invoke(Export("psad"), {I(0), P(&value.bits)}, Unmasked);
+        EXPECT_EQ(DoubleAt(o.eax), NoValue);
+    }
     EXPECT_EQ(host::Received(1), before);
 }
 

@@ -11,7 +11,9 @@
  *   out: EAX EDX EBX ESI EDI EBP after the return; ESP at the call and after
  *        the return; the x87 status word before the call; the x87 environment
  *        right after the return (fnstenv: control, status, tag words first);
- *        ST0, stored as a double, when a floating result was expected.
+ *        ST0, stored as a double, when a floating result was expected; the
+ *        host's control word as the processor reads it back (reserved bit 6
+ *        reads as 1 on real processors); MXCSR before the call and after.
  *
  * Not reentrant: the record and the frame are kept in two static words while
  * the entry runs, because every register is in use for the call itself and
@@ -46,6 +48,9 @@
 #define SW_BEFORE 80
 #define ENV_AFTER 84 /* 28 bytes */
 #define RESULT 112   /* 8 bytes */
+#define HOST_CW_READ 120
+#define MXCSR_BEFORE 124
+#define MXCSR_AFTER 128
 
     .text
     .globl SYMBOL(abi_call)
@@ -72,6 +77,8 @@ SYMBOL(abi_call):
     fninit
     fldcw HOST_CW(%eax)
     fnstsw SW_BEFORE(%eax)
+    fnstcw HOST_CW_READ(%eax)
+    stmxcsr MXCSR_BEFORE(%eax)
 
     /* The stack image, pushed from its highest word down. */
     movl STACK_WORDS(%eax), %ecx
@@ -127,6 +134,7 @@ SYMBOL(abi_call):
      * masks every exception, so a flag the entry left pending cannot trap
      * here; fnclex drops it before ST0 is stored. */
     fnstenv ENV_AFTER(%eax)
+    stmxcsr MXCSR_AFTER(%eax)
     fnclex
     cmpl $0, FLOATING(%eax)
     je 6f
