@@ -1,9 +1,29 @@
 #!/usr/bin/env python3
-"""Checks a built deliverable's PE file: its export table holds exactly the
-names of the .def file, undecorated, and it imports nothing but KERNEL32.dll
-and msvcrt.dll. Usage: check_pe.py DLL DEF"""
+"""Checks a built deliverable's PE file as a lab's host and its loader meet
+it: the export table holds exactly the names of the .def file, undecorated;
+the imports are functions of the lists below and nothing else; the file is
+at most 64 KiB, has no TLS directory (Windows XP crashes loading a DLL with
+static TLS through LoadLibrary) and carries its version resource.
+Usage: check_pe.py DLL DEF"""
 import struct
 import sys
+
+MAX_BYTES = 65536
+
+# What a serial driver without threads needs, all of it present since
+# Windows XP. Written out here, not taken from a build: anything else a
+# build pulls in is a fault to be named.
+ALLOWED = {
+    "kernel32.dll": {
+        "BuildCommDCBA", "ClearCommError", "CloseHandle", "CreateFileA",
+        "DisableThreadLibraryCalls", "GetCommState", "GetTickCount", "PurgeComm",
+        "QueryPerformanceCounter", "QueryPerformanceFrequency", "ReadFile",
+        "SetCommState", "SetCommTimeouts", "SetupComm", "SwitchToThread", "WriteFile",
+    },
+    "msvcrt.dll": {"memchr", "memcmp", "memcpy", "memmove", "memset", "strlen"},
+}
+
+TLS_DIRECTORY, RESOURCE_DIRECTORY = 9, 2
 
 
 def read_pe(path):
@@ -13,13 +33,16 @@ def read_pe(path):
     sections = struct.unpack_from("<H", data, pe + 6)[0]
     optional_size = struct.unpack_from("<H", data, pe + 20)[0]
     optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
+    wide = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    directories = optional + (112 if wide else 96)
     table = []
     for i in range(sections):
         s = optional + optional_size + 40 * i
         vsize, vaddr, rsize, raddr = struct.unpack_from("<IIII", data, s + 8)
         table.append((vaddr, max(vsize, rsize), raddr))
+
+    def directory(index):
+        return struct.unpack_from("<II", data, directories + 8 * index)
 
     def offset(rva):
         for vaddr, size, raddr in table:
@@ -31,42 +54,68 @@ def read_pe(path):
         start = offset(rva)
         return data[start:data.index(b"\0", start)].decode("ascii")
 
-    export_rva = struct.unpack_from("<I", data, directories)[0]
-    e = offset(export_rva)
+    e = offset(directory(0)[0])
     count, names_rva = struct.unpack_from("<I", data, e + 24)[0], struct.unpack_from("<I", data, e + 32)[0]
     exports = [text(struct.unpack_from("<I", data, offset(names_rva) + 4 * i)[0]) for i in range(count)]
 
-    import_rva = struct.unpack_from("<I", data, directories + 8)[0]
-    imports = []
-    d = offset(import_rva)
+    imports = {}
+    d = offset(directory(1)[0])
+    entry, mask = (8, 1 << 63) if wide else (4, 1 << 31)
     while True:
-        name_rva = struct.unpack_from("<I", data, d + 12)[0]
+        lookup_rva, _, _, name_rva, thunk_rva = struct.unpack_from("<IIIII", data, d)
         if name_rva == 0:
             break
-        imports.append(text(name_rva))
+        names = imports.setdefault(text(name_rva).lower(), [])
+        t = offset(lookup_rva or thunk_rva)
+        while True:
+            value = struct.unpack_from("<Q" if wide else "<I", data, t)[0]
+            if value == 0:
+                break
+            names.append("#%d" % (value & 0xFFFF) if value & mask else text((value & 0x7FFFFFFF) + 2))
+            t += entry
         d += 20
-    return exports, imports
+    return {
+        "size": len(data), "exports": exports, "imports": imports,
+        "tls": directory(TLS_DIRECTORY) != (0, 0),
+        "resources": directory(RESOURCE_DIRECTORY)[1] > 0,
+    }
+
+
+def problems_of(pe, expected_exports):
+    problems = []
+    exports = pe["exports"]
+    if sorted(exports) != expected_exports:
+        problems.append("exports differ: extra %s, missing %s" % (
+            sorted(set(exports) - set(expected_exports)), sorted(set(expected_exports) - set(exports))))
+    decorated = [name for name in exports if "@" in name or name.startswith("_")]
+    if decorated:
+        problems.append("decorated names: %s" % decorated)
+    for dll, names in sorted(pe["imports"].items()):
+        if dll not in ALLOWED:
+            problems.append("imports from %s: %s" % (dll, ", ".join(names)))
+            continue
+        extra = sorted(set(names) - ALLOWED[dll])
+        if extra:
+            problems.append("imports from %s beyond the list: %s" % (dll, ", ".join(extra)))
+    if pe["size"] > MAX_BYTES:
+        problems.append("%d bytes, more than %d" % (pe["size"], MAX_BYTES))
+    if pe["tls"]:
+        problems.append("has a TLS directory")
+    if not pe["resources"]:
+        problems.append("carries no version resource")
+    return problems
 
 
 def main():
     dll, deffile = sys.argv[1], sys.argv[2]
     expected = sorted(line.strip() for line in open(deffile)
                       if line.strip() and line.strip() != "EXPORTS")
-    exports, imports = read_pe(dll)
-    problems = []
-    if sorted(exports) != expected:
-        problems.append("exports differ: extra %s, missing %s" % (
-            sorted(set(exports) - set(expected)), sorted(set(expected) - set(exports))))
-    if len(exports) != 58:
-        problems.append("%d exports, not 58" % len(exports))
-    decorated = [name for name in exports if "@" in name or name.startswith("_")]
-    if decorated:
-        problems.append("decorated names: %s" % decorated)
-    if sorted(i.lower() for i in imports) != ["kernel32.dll", "msvcrt.dll"]:
-        problems.append("imports %s" % imports)
+    pe = read_pe(dll)
+    problems = problems_of(pe, expected)
     for problem in problems:
         print("%s: %s" % (dll, problem))
-    print("%s: %d exports, imports %s" % (dll, len(exports), ", ".join(imports)))
+    counts = ", ".join("%s %d" % (name, len(names)) for name, names in sorted(pe["imports"].items()))
+    print("%s: %d bytes, %d exports, imports %s" % (dll, pe["size"], len(pe["exports"]), counts))
     return 1 if problems else 0
 
 
