@@ -12,13 +12,16 @@
 namespace {
 
 struct Deliverable {
-    explicit Deliverable(int port) : library(host::Load(host::LibraryPath(port))) {
+    explicit Deliverable(int port, bool global = false)
+        : library(host::Load(host::LibraryPath(port), global)) {
         if (library == nullptr)
             return;
         read = host::Export<decltype(&ead)>(library, "ead");
         readInteger = host::Export<decltype(&ea)>(library, "ea");
         title = host::Export<decltype(&titre)>(library, "titre");
         details = host::Export<decltype(&detail)>(library, "detail");
+        stdTitle = host::Export<decltype(&stdtitre)>(library, "stdtitre");
+        stdReadInteger = host::Export<decltype(&stdea)>(library, "stdea");
     }
     ~Deliverable() {
         if (library != nullptr)
@@ -29,6 +32,8 @@ struct Deliverable {
     decltype(&ea) readInteger = nullptr;
     decltype(&titre) title = nullptr;
     decltype(&detail) details = nullptr;
+    decltype(&stdtitre) stdTitle = nullptr;
+    decltype(&stdea) stdReadInteger = nullptr;
 };
 
 // How long a reading took, in milliseconds.
@@ -201,13 +206,41 @@ TEST_F(Driver, MissingPortAnswersNoValueAfterAboutASecond) {
     EXPECT_LT(ms, 1500);
 }
 
+// Loaded with global symbols, too: each library's own entries call its own
+// code, never the first library's of the same names.
 TEST_F(Driver, TwoDeliverablesSideBySideReadTheirOwnMeters) {
     host::SetMeter(2, "ph=9.81\nmv=-456\n");
-    Deliverable first(1), second(2);
-    EXPECT_EQ(first.read(0), 7.02);
-    EXPECT_EQ(second.read(0), 9.81);
-    EXPECT_EQ(second.read(1), -456.0);
-    EXPECT_EQ(first.read(1), -123.0);
+    for (bool global : {false, true}) {
+        SCOPED_TRACE(global ? "global symbols" : "local symbols");
+        Deliverable first(1, global), second(2, global);
+        EXPECT_EQ(first.read(0), 7.02);
+        EXPECT_EQ(second.read(0), 9.81);
+        EXPECT_EQ(second.stdReadInteger(1), -456);
+        EXPECT_EQ(first.stdReadInteger(1), -123);
+        EXPECT_EQ(std::string(second.stdTitle()), "phm\xE8tre PHN130T,com2:");
+    }
+}
+
+// A call that reaches the library after its unload code ran (another
+// library's detach at process exit, say): no value at once, nothing sent,
+// the port not opened again.
+TEST_F(Driver, CallsAfterUnloadAnswerAtOnceAndOpenNothing) {
+    {
+        Deliverable d(1);
+        EXPECT_EQ(d.read(0), 7.02);
+        const std::string sent = host::Received(1);
+        host::RunUnloadCode(d.library);
+        for (int32_t channel : {0, 1, 2}) {
+            double value = 0;
+            const double ms = Timed([&] { value = d.read(channel); });
+            EXPECT_EQ(value, -777.0) << channel;
+            EXPECT_LT(ms, 50) << channel;
+        }
+        EXPECT_EQ(d.readInteger(0), -777);
+        EXPECT_EQ(host::Received(1), sent);
+    }
+    Deliverable again(1); // a real load after the real unload opens the port anew
+    EXPECT_EQ(again.read(0), 7.02);
 }
 
 TEST_F(Driver, UnloadReleasesThePortForTheNextLoad) {

@@ -10,6 +10,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 #endif
 
@@ -24,15 +25,43 @@ std::string LibraryPath(int port) {
 }
 
 #if defined(_WIN32)
-void *Load(const std::string &path) { return reinterpret_cast<void *>(LoadLibraryA(path.c_str())); }
+void *Load(const std::string &path, bool) {
+    return reinterpret_cast<void *>(LoadLibraryA(path.c_str()));
+}
 void *Find(void *library, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 void Unload(void *library) { FreeLibrary(static_cast<HMODULE>(library)); }
+void RunUnloadCode(void *library) {
+    const auto base = static_cast<const unsigned char *>(library);
+    const auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const auto entry = reinterpret_cast<BOOL(WINAPI *)(HINSTANCE, DWORD, LPVOID)>(
+        const_cast<unsigned char *>(base) + nt->OptionalHeader.AddressOfEntryPoint);
+    entry(static_cast<HINSTANCE>(library), DLL_PROCESS_DETACH, reinterpret_cast<LPVOID>(1));
+}
 #else
-void *Load(const std::string &path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void *Load(const std::string &path, bool global) {
+    return dlopen(path.c_str(), RTLD_NOW | (global ? RTLD_GLOBAL : RTLD_LOCAL));
+}
 void *Find(void *library, const char *name) { return dlsym(library, name); }
 void Unload(void *library) { dlclose(library); }
+void RunUnloadCode(void *library) {
+    link_map *map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0)
+        throw std::runtime_error("no link map");
+    ElfW(Addr) array = 0;
+    size_t bytes = 0;
+    for (const ElfW(Dyn) *d = map->l_ld; d->d_tag != DT_NULL; ++d) {
+        if (d->d_tag == DT_FINI_ARRAY)
+            array = map->l_addr + d->d_un.d_ptr;
+        else if (d->d_tag == DT_FINI_ARRAYSZ)
+            bytes = d->d_un.d_val;
+    }
+    const auto functions = reinterpret_cast<void (**)()>(array);
+    for (size_t i = bytes / sizeof *functions; i > 0; --i) // last first, as the loader does
+        functions[i - 1]();
+}
 #endif
 
 std::string SimFile(int port, const char *suffix) {

@@ -10,9 +10,14 @@ namespace host {
 // Path of deliverable tarvel_<port> as built for the tests.
 std::string LibraryPath(int port);
 
-void *Load(const std::string &path); // nullptr when it cannot be loaded
+// nullptr when it cannot be loaded. Global: its symbols become visible to
+// libraries loaded later (RTLD_GLOBAL; Windows has no such thing).
+void *Load(const std::string &path, bool global = false);
 void *Find(void *library, const char *name);
 void Unload(void *library);
+// Runs the library's unload code (its DLL detach, its ELF destructors) while
+// it stays loaded, as at process exit, when other libraries may still call it.
+void RunUnloadCode(void *library);
 
 template <typename Function> Function Export(void *library, const char *name) {
     return reinterpret_cast<Function>(Find(library, name));

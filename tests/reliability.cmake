@@ -1,6 +1,6 @@
 # Long runs and bad lines: a soak over five meters with random faults,
 # load/unload cycles, and meters unplugged and plugged in again. Natively on
-# the test copies of the deliverables; under Wine (64-bit) on the DLLs.
+# the test copies of the deliverables; under Wine on the DLLs themselves.
 set(TARVEL_SOAK_READINGS 300 CACHE STRING "Readings the soak test takes (SOAK_READINGS)")
 set(TARVEL_RELOAD_CYCLES 1000 CACHE STRING "Load/unload cycles of the reload test")
 
@@ -8,11 +8,6 @@ add_executable(reliability_test reliability_test.cpp)
 target_link_libraries(reliability_test PRIVATE test_host ${GTEST_LIBS})
 if(WIN32)
   target_link_libraries(reliability_test PRIVATE psapi)
-  add_library(reload_reference SHARED reload_reference.cpp)
-  set_target_properties(reload_reference PROPERTIES PREFIX "")
-  add_dependencies(reliability_test reload_reference)
-  target_compile_definitions(reliability_test PRIVATE
-                             RELOAD_REFERENCE="$<TARGET_FILE_NAME:reload_reference>")
   set(meter_places --wine-prefix ${WINE_PREFIX})
   set(meter_lock wine_dosdevices)
   set(test_env WINEPREFIX=${WINE_PREFIX})
