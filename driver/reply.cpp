@@ -64,6 +64,10 @@ bool ConvertDecimal(const char *text, size_t length, double *value) {
 double CutReading(const char *line, size_t length, int32_t channel) {
     if (channel < 0 || channel > 1)
         return NOT_AVAILABLE;
+    while (length > 0 && *line == '\n') {
+        ++line;
+        --length;
+    }
     const Window window = WindowOf(line, length, channel);
     char text[5];
     size_t kept = 0;

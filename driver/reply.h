@@ -15,7 +15,9 @@ constexpr int32_t NOT_AVAILABLE_INT = -777;
 // Positions count from 1. Only digits, '.' and '/' of the window count, and a
 // '-' before all of them is the number's sign; the rest must read as digits
 // with at most one decimal point. NOT_AVAILABLE for any other channel or when
-// the window does not read as a number.
+// the window does not read as a number. Line feeds before the line's first
+// other byte are not part of the reply: they are the tail of an earlier CR LF
+// reply, which a USB adapter can deliver long after its carriage return.
 double CutReading(const char *line, size_t length, int32_t channel);
 
 // Rounds the double whose IEEE 754 bits are given to the nearest integer,

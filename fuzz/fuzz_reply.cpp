@@ -1,5 +1,6 @@
 // Cutting readings out of arbitrary reply lines, and rounding arbitrary
 // doubles: the driver's results against a plain restatement of the rules.
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -20,8 +21,11 @@ namespace {
 }
 
 // The reading as the meter's reply layout defines it, written out the long
-// way: window, kept characters, sign, then the C library's own conversion.
-double Reference(const std::string &line, int32_t channel) {
+// way: leading line feeds left out, window, kept characters, sign, then the C
+// library's own conversion.
+double Reference(const std::string &received, int32_t channel) {
+    const std::string line =
+        received.substr(std::min(received.find_first_not_of('\n'), received.size()));
     std::string window;
     if (channel == 0) {
         const size_t point = line.find('.');

@@ -68,11 +68,14 @@ TEST(CutReading, KeepsTheSignOfANegativeReading) {
     EXPECT_FALSE(std::signbit(zero));
 }
 
-// The stale line feed that opened a line after a CR LF reply shifts the
-// potential out of its place; the driver discards it before each query.
-TEST(CutReading, ShiftedLineAfterCrLf) {
-    EXPECT_EQ(Cut("\nmV: -123  pH:  7.02", 1), -12.0);
-    EXPECT_EQ(Cut("\nmV: -123  pH:  7.02", 0), 7.02);
+// Line feeds that opened a line are an earlier CR LF reply's, however late
+// they came: the fixed places count from the first other byte. One after
+// that is part of the line.
+TEST(CutReading, LeadingLineFeedsAreNotPartOfTheReply) {
+    EXPECT_EQ(Cut("\nmV: -123  pH:  7.02", 1), -123.0);
+    EXPECT_EQ(Cut("\n\n\nmV: -123  pH:  7.02", 0), 7.02);
+    EXPECT_EQ(Cut("\n\n", 1), NOT_AVAILABLE);
+    EXPECT_EQ(Cut("m\nV: -123", 1), -12.0);
 }
 
 TEST(CutReading, ControlAndHighBytesAreDropped) {
