@@ -5,6 +5,13 @@
 # Wine prefix of their own. The cases share that line, one at a time.
 set(PROBE_CASES reads silent usage csv scan)
 
+# A library that loads but is no driver: the probe's own host code, built for
+# this target (in a 32-bit Wine prefix, system32 holds 64-bit DLLs, so no
+# system DLL would do).
+add_library(probe_not_a_driver SHARED ${PROJECT_SOURCE_DIR}/tools/probe_host.cpp)
+target_link_libraries(probe_not_a_driver PRIVATE ${CMAKE_DL_LIBS})
+set(PROBE_NO_EXPORTS $<TARGET_FILE:probe_not_a_driver>)
+
 if(WIN32)
   if(NOT TARVEL_WINE_TESTS)
     return()
@@ -12,7 +19,6 @@ if(WIN32)
   set(PROBE_PREFIX ${CMAKE_BINARY_DIR}/probeprefix)
   set(PROBE_PROGRAM $<TARGET_FILE:tarvel-probe>)
   set(PROBE_LINK --wine-prefix=${PROBE_PREFIX})
-  set(PROBE_NO_EXPORTS ${PROBE_PREFIX}/drive_c/windows/system32/kernel32.dll)
   set(PROBE_RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(prefix_arch --64)
@@ -33,10 +39,6 @@ else()
   tarvel_probe(probe_tarvel_probe ${PROBE_LIBRARY_DIR})
   set(PROBE_PROGRAM $<TARGET_FILE:probe_tarvel_probe>)
   set(PROBE_LINK --link-dir=${PROBE_DEVICE_DIR})
-  # A library that loads but is no driver: the probe's own host code.
-  add_library(probe_not_a_driver SHARED ${PROJECT_SOURCE_DIR}/tools/probe_host.cpp)
-  target_link_libraries(probe_not_a_driver PRIVATE ${CMAKE_DL_LIBS})
-  set(PROBE_NO_EXPORTS $<TARGET_FILE:probe_not_a_driver>)
   set(PROBE_RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
 endif()
 
