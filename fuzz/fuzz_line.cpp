@@ -51,7 +51,7 @@ uint16_t Waiting() {
     const size_t queued = fake->arrived - fake->consumed;
     return static_cast<uint16_t>(queued > 0xFFFF ? 0xFFFF : queued);
 }
-bool ReadOne(char *byte) {
+bool ReadOne(char *byte, uint32_t) {
     if (fake->consumed == fake->arrived)
         return false;
     *byte = fake->stream[fake->consumed++].byte;
@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             line.stream.push_back({at, static_cast<char>(Bytes(data, size, 1))});
     }
 
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, nullptr};
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false};
     if (dropFirst)
         CheckDrop(source, quietMs, timeoutMs);
     // Successive lines from the same stream, as successive readings take them.

@@ -18,7 +18,7 @@ ALLOWED = {
         "BuildCommDCBA", "ClearCommError", "CloseHandle", "CreateFileA",
         "DisableThreadLibraryCalls", "GetCommState", "GetTickCount", "PurgeComm",
         "QueryPerformanceCounter", "QueryPerformanceFrequency", "ReadFile",
-        "SetCommState", "SetCommTimeouts", "SetupComm", "SwitchToThread", "WriteFile",
+        "SetCommState", "SetCommTimeouts", "SetupComm", "Sleep", "WriteFile",
     },
     "msvcrt.dll": {"memchr", "memcmp", "memcpy", "memmove", "memset", "strlen"},
 }

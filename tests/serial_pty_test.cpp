@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "ucommw32.h"
@@ -21,6 +23,9 @@ double NowMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
+
+// Processor time of this process so far, in ms.
+double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 // One line from the port, as text.
 std::string Line() {
@@ -130,11 +135,34 @@ TEST_F(SerialLine, DiscardDropsWhatIsWaiting) {
     EXPECT_EQ(Line(), "fresh");
 }
 
+// Gone, the device answers every call at once; the read still waits out its
+// time-out, asleep.
 TEST_F(SerialLine, TheDeviceGoingAwayIsNoticed) {
     close(master);
     master = -1;
+    const double start = NowMs(), cpuStart = CpuMs();
     EXPECT_EQ(Line(), "");
+    EXPECT_GE(NowMs() - start, 1000);
+    EXPECT_LT(CpuMs() - cpuStart, 50);
     EXPECT_FALSE(PortUsable());
+}
+
+// A device that takes no line settings (a FIFO here, which echoes what is
+// written to it) but reads and writes is not a lost device.
+TEST(SerialLineClosed, DeviceRefusingTheSettingsStaysUsable) {
+    char path[] = "/tmp/tarvel-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(path), nullptr);
+    const std::string fifo = std::string(path) + "/line";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    PortName = fifo.c_str();
+    OpenPort();
+    EXPECT_TRUE(PortUsable());
+    WriteText("?RD\r");
+    EXPECT_EQ(Line(), "?RD");
+    EXPECT_TRUE(PortUsable());
+    ClosePort();
+    unlink(fifo.c_str());
+    rmdir(path);
 }
 
 TEST_F(SerialLine, IsHeldExclusively) {

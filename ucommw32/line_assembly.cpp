@@ -6,13 +6,10 @@ uint32_t Since(const LineSource &source, uint32_t start) {
     return static_cast<uint32_t>(source.ticks() - start);
 }
 
-// Waits for input until `limit` ms after `start`, when the source can wait.
-void WaitUntil(const LineSource &source, uint32_t start, uint32_t limit) {
-    if (source.waitForInput == nullptr)
-        return;
+// The wait left until `limit` ms after `start`.
+uint32_t Left(const LineSource &source, uint32_t start, uint32_t limit) {
     const uint32_t elapsed = Since(source, start);
-    if (elapsed < limit)
-        source.waitForInput(limit - elapsed);
+    return elapsed < limit ? limit - elapsed : 0;
 }
 
 // The line being received: its first `capacity` bytes, and how many came.
@@ -22,11 +19,11 @@ struct Assembly {
     uint32_t length;
 };
 
-// Takes one byte into the line, if one can be read. True when it was the
-// carriage return, which ends the line and is not kept.
-bool TakeByte(LineSource &source, Assembly *line) {
+// Takes one byte into the line, if one can be read within waitMs. True when
+// it was the carriage return, which ends the line and is not kept.
+bool TakeByte(LineSource &source, Assembly *line, uint32_t waitMs) {
     char byte;
-    if (!source.readByte(&byte))
+    if (!source.readByte(&byte, waitMs))
         return false;
     source.lastByteAt = source.ticks();
     source.heardAny = true;
@@ -48,12 +45,9 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint1
     Assembly line = {bytes, capacity, 0};
     const uint32_t start = source.ticks();
     for (;;) {
-        if (source.bytesWaiting() > 0) {
-            if (TakeByte(source, &line))
-                return Finished(line);
-        } else {
-            WaitUntil(source, start, timeoutMs + 1u);
-        }
+        const uint32_t waitMs = source.bytesWaiting() > 0 ? 0 : Left(source, start, timeoutMs + 1u);
+        if (TakeByte(source, &line, waitMs))
+            return Finished(line);
         if (Since(source, start) > timeoutMs)
             break;
     }
@@ -61,7 +55,7 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint1
     // process was kept off the processor and could not read it: take that,
     // and nothing that comes in later.
     for (uint16_t queued = source.bytesWaiting(); queued > 0; --queued)
-        if (TakeByte(source, &line))
+        if (TakeByte(source, &line, 0))
             return Finished(line);
     return 0;
 }
@@ -78,6 +72,11 @@ void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
             return;
         if (Since(source, start) > timeoutMs)
             return;
-        WaitUntil(source, source.lastByteAt, quietMs);
+        // A byte that comes in before the line has been quiet long enough is
+        // stale too.
+        const uint32_t waitMs = Left(source, source.lastByteAt, quietMs);
+        char byte;
+        if (waitMs > 0 && source.readByte(&byte, waitMs))
+            source.lastByteAt = source.ticks();
     }
 }

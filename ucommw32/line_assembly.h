@@ -11,16 +11,17 @@
 
 // What the line assembly polls. The port backends supply the real one.
 struct LineSource {
-    uint32_t (*ticks)();          // milliseconds, free running, may wrap
-    uint16_t (*bytesWaiting)();   // bytes ready to be read at once
-    bool (*readByte)(char *byte); // takes one byte; false if none was read
-    void (*purge)();              // drops every byte waiting
+    uint32_t (*ticks)();        // milliseconds, free running, may wrap
+    uint16_t (*bytesWaiting)(); // bytes ready to be read at once
+    // Takes one byte. With waitMs 0 it is called only just after
+    // bytesWaiting reported one; otherwise it sleeps until a byte comes in,
+    // for waitMs at most. False if none was read. A source that cannot sleep
+    // returns at once, and the line is polled without pause.
+    bool (*readByte)(char *byte, uint32_t waitMs);
+    void (*purge)(); // drops every byte waiting
     // When the latest byte came in; nothing came yet while heardAny is false.
     uint32_t lastByteAt;
     bool heardAny;
-    // Gives the processor away until a byte may have come in, for maxMs at
-    // most; without it the line is polled without pause.
-    void (*waitForInput)(uint32_t maxMs);
 };
 
 // Polls source until a carriage return arrives or more than

@@ -28,7 +28,16 @@ uint32_t Ticks() {
                                  static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
-bool ReadByte(char *byte) {
+// Sleeps in poll() until input arrives, waitMs at most, then takes a byte.
+// With no port, or one whose device has gone (poll would answer at once),
+// there is nothing to wait for but the time.
+bool ReadByte(char *byte, uint32_t waitMs) {
+    if (waitMs > 0) {
+        pollfd input = {PortFd, POLLIN, 0};
+        poll(&input, PortFd >= 0 && !PortFailed ? 1 : 0, static_cast<int>(waitMs));
+    }
+    if (PortFd < 0)
+        return false;
     const ssize_t count = read(PortFd, byte, 1);
     if (count < 0 && errno != EAGAIN && errno != EINTR)
         PortFailed = true;
@@ -36,9 +45,8 @@ bool ReadByte(char *byte) {
 }
 
 void Purge();
-void WaitForInput(uint32_t maxMs);
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, WaitForInput};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -156,15 +164,14 @@ void OpenPort() {
         PortFailed = true;
         return;
     }
+    // The line settings. A device that refuses them but reads and writes is
+    // still usable: only a failed open or failed I/O means a lost device.
     ioctl(PortFd, TIOCEXCL);
     termios line;
-    if (tcgetattr(PortFd, &line) != 0) {
-        PortFailed = true;
-        return;
+    if (tcgetattr(PortFd, &line) == 0) {
+        ApplySettings(PortSettings, &line);
+        tcsetattr(PortFd, TCSANOW, &line);
     }
-    ApplySettings(PortSettings, &line);
-    if (tcsetattr(PortFd, TCSANOW, &line) != 0)
-        PortFailed = true;
 }
 
 void ClosePort() {
@@ -174,7 +181,10 @@ void ClosePort() {
     PortFailed = true;
 }
 
-bool PortUsable() { return !PortFailed; }
+bool PortUsable() {
+    BytesWaiting(); // asks the device
+    return !PortFailed;
+}
 
 void WriteText(const char *text) {
     if (PortFd < 0)
@@ -222,12 +232,6 @@ void Purge() {
         tcflush(PortFd, TCIFLUSH);
 }
 
-// Sleeps until input arrives (or the terminal hangs up), maxMs at most; with
-// no port there is nothing to wait for but the time.
-void WaitForInput(uint32_t maxMs) {
-    pollfd input = {PortFd, POLLIN, 0};
-    poll(&input, PortFd >= 0 ? 1 : 0, static_cast<int>(maxMs));
-}
 } // namespace
 
 void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }

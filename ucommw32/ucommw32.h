@@ -39,8 +39,10 @@ void OpenPort();
 // Releases the port, if it is held. OpenPort may be called again afterwards.
 void ClosePort();
 
-// True when the port is held and no call on it has failed since it was
-// opened. A port whose device went away (an unplugged adapter) reads false.
+// True when the port is held and its I/O works: it was opened, and neither
+// this check (which asks the device) nor any read or write since has failed.
+// A port whose device went away (an unplugged adapter) reads false; one that
+// merely refused a setting at open does not.
 bool PortUsable();
 
 // Sends the bytes of the zero-terminated text unchanged, in one write; adds

@@ -16,14 +16,22 @@ COMMTIMEOUTS TimeoutRecord;
 DWORD ErrorFlags;
 COMSTAT Status;
 
-// Set when a call on the port fails: the device is missing (under Wine such
-// a port still opens, as a placeholder whose every call fails) or has gone.
+// Set when the port could not be opened or its I/O failed (ClearCommError,
+// ReadFile, WriteFile): the device is missing (under Wine such a port still
+// opens, as a placeholder whose every call fails) or has gone. A failed
+// configuration call does not count: some virtual COM drivers refuse a queue
+// size or a DCB field and work all the same, and reopening them at every
+// reading would toggle DTR and RTS each time.
 bool PortFailed = true;
 
 void Check(BOOL succeeded) {
     if (!succeeded)
         PortFailed = true;
 }
+
+// The read wait the port's time-outs are set to, in ms; 0 while the time-out
+// record of OpenPort is in force.
+DWORD ReadWaitMs = 0;
 
 // Copies text into a buffer of `size` bytes, zero-terminated, cut short if
 // it does not fit.
@@ -64,15 +72,34 @@ uint32_t Ticks() {
     return static_cast<uint32_t>(count / frequency * 1000u + count % frequency * 1000u / frequency);
 }
 
-bool ReadByte(char *byte) {
+// A one-byte read that blocks in the platform: with ReadIntervalTimeout and
+// ReadTotalTimeoutMultiplier at MAXDWORD, ReadFile returns as soon as a byte
+// is there, or after ReadTotalTimeoutConstant ms with none, so the thread
+// sleeps while the meter is silent (a read of more bytes would wait out the
+// whole constant under Wine, and WaitCommEvent does not wait on its ptys).
+// With a byte waiting (waitMs 0) any time-outs return at once. A port whose
+// device has gone answers at once, so the time is slept away instead.
+bool ReadByte(char *byte, uint32_t waitMs) {
+    if (waitMs > 0 && PortFailed) {
+        Sleep(waitMs);
+        return false;
+    }
+    if (waitMs > 0 && waitMs != ReadWaitMs) {
+        COMMTIMEOUTS wait = TimeoutRecord;
+        wait.ReadIntervalTimeout = MAXDWORD;
+        wait.ReadTotalTimeoutMultiplier = MAXDWORD;
+        wait.ReadTotalTimeoutConstant = waitMs;
+        SetCommTimeouts(PortHandle, &wait);
+        ReadWaitMs = waitMs;
+    }
     DWORD count = 0;
-    return ReadFile(PortHandle, byte, 1, &count, nullptr) && count == 1;
+    Check(ReadFile(PortHandle, byte, 1, &count, nullptr));
+    return count == 1;
 }
 
 void Purge();
-void WaitForInput(uint32_t maxMs);
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, WaitForInput};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
 
 } // namespace
 
@@ -82,11 +109,11 @@ void OpenPort() {
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     PortFailed = PortHandle == INVALID_HANDLE_VALUE;
 
-    Check(SetupComm(PortHandle, 256, 256));
+    SetupComm(PortHandle, 256, 256);
 
     memset(&ControlBlock, 0, sizeof ControlBlock);
     ControlBlock.DCBlength = sizeof ControlBlock;
-    Check(GetCommState(PortHandle, &ControlBlock));
+    GetCommState(PortHandle, &ControlBlock);
     CopyTrimmed(SettingsCopy, sizeof SettingsCopy, PortSettings);
     BuildCommDCBA(SettingsCopy, &ControlBlock);
     // No flow control of any kind: the meter uses none, and a port left with
@@ -100,14 +127,15 @@ void OpenPort() {
     ControlBlock.fInX = FALSE;
     ControlBlock.fRtsControl = RTS_CONTROL_ENABLE;
     ControlBlock.fAbortOnError = FALSE;
-    Check(SetCommState(PortHandle, &ControlBlock));
+    SetCommState(PortHandle, &ControlBlock);
 
     TimeoutRecord.ReadIntervalTimeout = 0;
     TimeoutRecord.ReadTotalTimeoutMultiplier = 0;
     TimeoutRecord.ReadTotalTimeoutConstant = TimeoutMs;
     TimeoutRecord.WriteTotalTimeoutMultiplier = 0;
     TimeoutRecord.WriteTotalTimeoutConstant = TimeoutMs;
-    Check(SetCommTimeouts(PortHandle, &TimeoutRecord));
+    SetCommTimeouts(PortHandle, &TimeoutRecord);
+    ReadWaitMs = 0;
 }
 
 void ClosePort() {
@@ -117,7 +145,10 @@ void ClosePort() {
     PortFailed = true;
 }
 
-bool PortUsable() { return !PortFailed; }
+bool PortUsable() {
+    BytesWaiting(); // asks the device
+    return !PortFailed;
+}
 
 void WriteText(const char *text) {
     DWORD written = 0;
@@ -131,11 +162,7 @@ uint16_t BytesWaiting() {
 }
 
 namespace {
-void Purge() { Check(PurgeComm(PortHandle, PURGE_RXCLEAR)); }
-
-// A non-overlapped port offers no bounded wait for input: give the rest of
-// the time slice to whoever is ready (the program feeding the line, often).
-void WaitForInput(uint32_t) { SwitchToThread(); }
+void Purge() { PurgeComm(PortHandle, PURGE_RXCLEAR); }
 } // namespace
 
 void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
