@@ -18,8 +18,13 @@ else()
   set(meter_places --link-dir ${TEST_DEVICE_DIR})
   set(meter_lock test_devices)
   set(test_env)
+  # Whose memory the reload test would measure, where it is not this
+  # process's own: an emulator's cache of translated code, the sanitizers'
+  # quarantine of freed memory.
   if(CMAKE_CROSSCOMPILING_EMULATOR)
-    set(test_env RELOAD_UNDER_EMULATOR=1)
+    set(test_env "RELOAD_MEMORY_OF=the emulator")
+  elseif(TARVEL_SANITIZE)
+    set(test_env "RELOAD_MEMORY_OF=the sanitizers")
   endif()
 endif()
 

@@ -298,10 +298,11 @@ TEST(Reload, LoadAndUnloadManyTimes) {
     std::printf("reload: %lu cycles: handles %ld -> %ld, memory %ld KiB -> %ld KiB\n", cycles,
                 start.handles, end.handles, start.kilobytes, end.kilobytes);
     EXPECT_LE(end.handles, start.handles);
-    // Under an emulator (qemu-i386) the resident memory is mostly the
-    // emulator's cache of translated code, which grows with every load.
-    if (std::getenv("RELOAD_UNDER_EMULATOR") != nullptr)
-        std::printf("reload: memory not judged: it is the emulator's\n");
+    // Under an emulator (qemu-i386) or the sanitizers the resident memory is
+    // mostly theirs (translated code, quarantined frees), growing with every
+    // load; the handles still count.
+    if (const char *owner = std::getenv("RELOAD_MEMORY_OF"))
+        std::printf("reload: memory not judged: it is %s's\n", owner);
     else
         EXPECT_LE(end.kilobytes - start.kilobytes, heapStepKiB);
 }
