@@ -1,5 +1,5 @@
-// Serial line on POSIX terminals (termios). "comN:" names the device
-// DeviceDirectory/ttyS(N-1); any other name is used as a path.
+// Serial line on POSIX terminals (termios). "comN:" (or "\\.\COMN") names
+// the device DeviceDirectory/ttyS(N-1); any other name is used as a path.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -58,13 +58,17 @@ bool StartsWith(const char *text, const char *word) {
     return true;
 }
 
-// The device path of a port name into path (size bytes): "comN:" or "comN"
-// (N from 1 to 255) is DeviceDirectory/ttyS(N-1), anything else a path.
+// The device path of a port name into path (size bytes): "comN:", "comN" or
+// the Windows device path "\\.\COMN" of ports from 10 up (N from 1 to 255)
+// is DeviceDirectory/ttyS(N-1), anything else a path.
 void DevicePath(const char *name, char *path, size_t size) {
-    if (StartsWith(name, "com")) {
+    const char *digits = StartsWith(name, "com")          ? name + 3
+                         : StartsWith(name, "\\\\.\\com") ? name + 7
+                                                          : nullptr;
+    if (digits != nullptr) {
         char *end = nullptr;
-        const long number = strtol(name + 3, &end, 10);
-        if (end != name + 3 && number >= 1 && number <= 255 &&
+        const long number = strtol(digits, &end, 10);
+        if (end != digits && number >= 1 && number <= 255 &&
             (*end == '\0' || (end[0] == ':' && end[1] == '\0'))) {
             snprintf(path, size, "%s/ttyS%ld", DeviceDirectory, number - 1);
             return;
