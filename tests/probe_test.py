@@ -3,11 +3,12 @@
 
 Usage: probe_test.py CASE PROBE METERSIM LINK NO_EXPORTS [RUNNER...]
 
-PROBE is tarvel-probe with tarvel_1 ... tarvel_5 beside it; LINK is
+PROBE is tarvel-probe with tarvel_1 ... tarvel_5 beside it (and tarvel_12 in
+more-ports/ there, for case more_ports); LINK is
 --link-dir=DIR (Linux libraries whose comN: is DIR/ttyS(N-1)) or
 --wine-prefix=PREFIX (Windows builds, run through RUNNER, e.g. wine-run --64);
 NO_EXPORTS is a loadable library that is no tarvel driver.
-CASE is one of: reads, silent, usage, csv, scan."""
+CASE is one of: reads, silent, usage, csv, scan, more_ports."""
 import os
 import re
 import shutil
@@ -33,11 +34,23 @@ def host_path(path):
     return "Z:" + path.replace("/", "\\") if wine else path
 
 
-def run(args, meter=None, cwd=None, program=None):
-    """Runs the probe, under a simulated meter on com1: when meter is a list
-    of metersim options. Output comes back as text with Windows line ends
+def device(port):
+    """Where the port's device is for the probe's drivers."""
+    folder = link.split("=", 1)[1]
+    return os.path.join(folder, "dosdevices", "com%d" % port) if wine else \
+        os.path.join(folder, "ttyS%d" % (port - 1))
+
+
+def run(args, meter=None, cwd=None, program=None, port=1):
+    """Runs the probe, under a simulated meter on com<port>: when meter is a
+    list of metersim options. Output comes back as text with Windows line ends
     folded; the title's e-grave is kept apart (UTF-8 or Windows-1252)."""
     command = runner + [program or probe] + args
+    if port != 1:
+        # The simulator links ports 1 to 5 only: its com1 link is moved to
+        # the port's place before the probe starts.
+        command = ["sh", "-c", 'mv "$1" "$2" && shift 2 && exec "$@"', "sh", device(1),
+                   device(port), *command]
     if meter is not None:
         command = [metersim, "--com", "1", *link.split("=", 1), "--quiet", *meter, "--run", *command]
     result = subprocess.run(command, capture_output=True, cwd=cwd, timeout=60)
@@ -90,7 +103,7 @@ def usage():
     r = run(["--help"])
     check(r.returncode == 0 and r.stdout.startswith("usage:") and "--scan" in r.stdout,
           "--help", r)
-    for args, text in [(["--port", "9"], "--port is 1 to 5"),
+    for args, text in [(["--port", "256"], "--port is 1 to 255"),
                        (["--port", "x"], "wants a number"),
                        (["--bogus"], "unknown option --bogus"),
                        (["--count"], "--count needs a value"),
@@ -139,7 +152,33 @@ def scan():
         check("com%d: no meter answers\n" % port in r.stdout, "com%d has no meter" % port, r)
 
 
-{"reads": reads, "silent": silent, "usage": usage, "csv": csv, "scan": scan}[case]()
+def more_ports():
+    """tarvel_12 in more-ports/ beside the probe: found by port and by the
+    scan, its texts name com12:, and it opens the device of COM12 (on
+    Windows by the path \\\\.\\COM12, as "com12:" opens nothing there)."""
+    try:
+        r = run(["--port", "12"], meter=["--ph", "4.01", "--mv", "-45"], port=12)
+        e = b"\xe8" if wine else "\xe8".encode()
+        lines = r.raw.replace(b"\r\n", b"\n")
+        check(b"title:    phm" + e + b"tre PHN130T,com12:\n" in lines, "the title of com12:", r)
+        check(b"detail:   DLL pour pHm" + e + b"tre Tacussel Radiometer PHN130T, com12:, Orlevan, "
+              b"26 nov 2007\n" in lines, "the detail of com12:", r)
+        readings = READING.findall(r.stdout)
+        check(len(readings) == 1 and readings[0][:2] == ("4.01", "-45"), "a reading on com12:", r)
+        r = run(["--scan"], meter=["--ph", "9.18", "--mv", "0"], port=12)
+        check(r.returncode == 0 and "com12: meter answers: pH 9.18, 0 mV\n" in r.stdout
+              and "com1: no meter answers\n" in r.stdout, "the scan finds com12:", r)
+    finally:
+        if os.path.islink(device(12)):
+            os.remove(device(12))
+    if wine:
+        library = os.path.join(os.path.dirname(probe), "more-ports", "tarvel_12.dll")
+        with open(library, "rb") as f:
+            check(b"\\\\.\\COM12\0" in f.read(), "tarvel_12.dll opens \\\\.\\COM12")
+
+
+{"reads": reads, "silent": silent, "usage": usage, "csv": csv, "scan": scan,
+ "more_ports": more_ports}[case]()
 for failure in failures:
     print("FAILED:", failure)
 sys.exit(1 if failures else 0)

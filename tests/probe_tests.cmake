@@ -1,9 +1,13 @@
 # tarvel-probe against the meter simulator on com1:, one test per group of
 # cases (tests/probe_test.py). The probe's own meters never meet those of
 # the other tests: Linux builds get copies of the probe and the five
-# libraries whose comN: devices live in probedev/; Windows builds run in a
-# Wine prefix of their own. The cases share that line, one at a time.
+# libraries whose comN: devices live in probedev/ (and a tarvel_12 in
+# more-ports/); Windows builds run in a Wine prefix of their own, with the
+# further ports the build has. The cases share that line, one at a time.
 set(PROBE_CASES reads silent usage csv scan)
+if(NOT WIN32 OR 12 IN_LIST TARVEL_EXTRA_PORTS)
+  list(APPEND PROBE_CASES more_ports)
+endif()
 
 # A library that loads but is no driver: the probe's own host code, built for
 # this target (in a 32-bit Wine prefix, system32 holds 64-bit DLLs, so no
@@ -36,10 +40,21 @@ else()
   foreach(port RANGE 1 5)
     tarvel_library(probe_tarvel_${port} ${port} ${PROBE_DEVICE_DIR} ${PROBE_LIBRARY_DIR})
   endforeach()
+  tarvel_library(probe_tarvel_12 12 ${PROBE_DEVICE_DIR} ${PROBE_LIBRARY_DIR}/more-ports)
   tarvel_probe(probe_tarvel_probe ${PROBE_LIBRARY_DIR})
   set(PROBE_PROGRAM $<TARGET_FILE:probe_tarvel_probe>)
   set(PROBE_LINK --link-dir=${PROBE_DEVICE_DIR})
   set(PROBE_RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
+
+# The conversion of the driver's texts for a console, on its own.
+add_executable(probe_text_test probe_text_test.cpp ${PROJECT_SOURCE_DIR}/tools/probe_text.cpp)
+target_include_directories(probe_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools)
+target_link_libraries(probe_text_test PRIVATE ${GTEST_LIBS})
+add_test(NAME probe_text COMMAND ${PROBE_RUNNER} $<TARGET_FILE:probe_text_test>)
+if(WIN32)
+  set_tests_properties(probe_text PROPERTIES FIXTURES_REQUIRED probe_prefix
+                       ENVIRONMENT WINEPREFIX=${PROBE_PREFIX})
 endif()
 
 foreach(case ${PROBE_CASES})

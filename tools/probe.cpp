@@ -9,6 +9,7 @@
 #include <string>
 
 #include "probe_host.h"
+#include "probe_text.h"
 
 namespace {
 
@@ -17,17 +18,20 @@ const char Usage[] =
     "       tarvel-probe --scan\n"
     "\n"
     "Loads the tarvel driver for port comN: (tarvel_N next to this program or in the\n"
-    "current directory) or the driver at PATH, prints its title, its detail and its\n"
-    "channels, then reads the meter: the pH and the potential, COUNT times (default 1)\n"
-    "every S seconds (default 1). -777 from the driver is shown as \"no value\".\n"
+    "more-ports folder there, else in the current directory) or the driver at PATH,\n"
+    "prints its title, its detail and its channels, then reads the meter: the pH and\n"
+    "the potential, COUNT times (default 1) every S seconds (default 1). -777 from the\n"
+    "driver is shown as \"no value\".\n"
     "\n"
-    "  --port N       port 1 to 5 (default 1)\n"
+    "  --port N       port 1 to 255 (default 1)\n"
     "  --library PATH load this driver file instead\n"
     "  --count N      number of readings\n"
     "  --interval S   seconds from the start of one reading to the next\n"
     "  --csv FILE     append the readings to FILE (time,ph,mv,ms; an empty cell has no\n"
     "                 value); a new file gets a header line\n"
-    "  --scan         try each of the five drivers in turn and say where a meter answers\n"
+    "  --scan         try tarvel_1 ... tarvel_5 and every other driver next to this\n"
+    "                 program (and in its more-ports folder) in turn, and say where a\n"
+    "                 meter answers\n"
     "\n"
     "Exit status: 0 when a reading had a value, 1 when none had, 2 for a usage error or\n"
     "a driver that is missing or cannot be used.\n";
@@ -86,8 +90,8 @@ int Parse(int argc, char **argv, Options *options) {
         } else if (!ParseNumber(value, &number)) {
             return UsageError(option + " wants a number, not " + value);
         } else if (option == "--port") {
-            if (number != std::floor(number) || number < 1 || number > 5)
-                return UsageError("--port is 1 to 5, not " + std::string(value));
+            if (number != std::floor(number) || number < 1 || number > 255)
+                return UsageError("--port is 1 to 255, not " + std::string(value));
             options->port = static_cast<int>(number);
             byPort = true;
         } else if (option == "--count") {
@@ -105,37 +109,6 @@ int Parse(int argc, char **argv, Options *options) {
     if (options->scan && (byPort || !options->library.empty() || !options->csv.empty()))
         return UsageError("--scan tries every port: it takes no --port, --library or --csv");
     return -1;
-}
-
-// The driver's texts are Windows-1252. A Windows console shows them as they
-// are; elsewhere the console wants UTF-8.
-std::string ConsoleText(const char *text) {
-#if defined(_WIN32)
-    return text;
-#else
-    // 0x80 ... 0x9F; 0 where Windows-1252 has no character.
-    static const unsigned short High[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-    std::string out;
-    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(text); *c; ++c) {
-        unsigned code = *c;
-        if (code >= 0x80 && code < 0xA0)
-            code = High[code - 0x80] != 0 ? High[code - 0x80] : 0xFFFD;
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-#endif
 }
 
 std::string LocalTime() {
@@ -163,12 +136,18 @@ Reading Read(const probe::Deliverable &d) {
 }
 
 void Describe(const probe::Deliverable &d) {
-    std::printf("title:    %s\n", ConsoleText(d.title()).c_str());
-    std::printf("detail:   %s\n", ConsoleText(d.detail()).c_str());
-    for (int32_t n = 0; n < 16 && *d.channelName(n) != '\0'; ++n)
-        std::printf("channel %d: %s (as integer: %s)\n", static_cast<int>(n),
-                    ConsoleText(d.channelName(n)).c_str(),
-                    ConsoleText(d.integerChannel(n)).c_str());
+    std::fputs("title:    ", stdout);
+    probe::PrintText(d.title());
+    std::fputs("\ndetail:   ", stdout);
+    probe::PrintText(d.detail());
+    std::fputs("\n", stdout);
+    for (int32_t n = 0; n < 16 && *d.channelName(n) != '\0'; ++n) {
+        std::printf("channel %d: ", static_cast<int>(n));
+        probe::PrintText(d.channelName(n));
+        std::fputs(" (as integer: ", stdout);
+        probe::PrintText(d.integerChannel(n));
+        std::fputs(")\n", stdout);
+    }
 }
 
 bool AppendCsv(const std::string &path, const std::string &time, const Reading &reading) {
@@ -236,11 +215,12 @@ int Probe(const Options &options) {
     return anyValue ? 0 : 1;
 }
 
-// Loads each deliverable in turn; each holds its port only while loaded.
+// Loads each deliverable in turn, the five standard ones whether found or not
+// and any other found beside the probe; each holds its port only while loaded.
 int Scan() {
     bool anyValue = false;
     bool anyMissing = false;
-    for (int port = 1; port <= 5; ++port) {
+    for (const int port : probe::PortsToScan()) {
         const std::string path = probe::FindLibrary(port);
         probe::Deliverable d;
         std::string error;

@@ -1,12 +1,15 @@
 #include "probe_host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -37,6 +40,54 @@ std::string ProgramDirectory() {
     const size_t slash = text.find_last_of('/');
 #endif
     return slash == std::string::npos ? std::string() : text.substr(0, slash);
+}
+
+#if defined(_WIN32)
+const char Separator[] = "\\";
+const char Extension[] = ".dll";
+#else
+const char Separator[] = "/";
+const char Extension[] = ".so";
+#endif
+
+// The names of the files in a folder; none when it cannot be read.
+std::vector<std::string> FileNames(const std::string &folder) {
+    std::vector<std::string> names;
+#if defined(_WIN32)
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+#else
+    if (DIR *dir = opendir(folder.c_str())) {
+        while (const dirent *entry = readdir(dir))
+            names.push_back(entry->d_name);
+        closedir(dir);
+    }
+#endif
+    return names;
+}
+
+// N of a file named tarvel_N with this build's extension (N from 1 to 255,
+// no leading zero), else 0.
+int PortOfFileName(const std::string &name) {
+    const std::string prefix = "tarvel_";
+    const std::string extension = Extension;
+    if (name.size() <= prefix.size() + extension.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+        return 0;
+    const std::string digits =
+        name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
+    if (digits.size() > 3 || digits[0] == '0' ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const int port = std::atoi(digits.c_str());
+    return port <= 255 ? port : 0;
 }
 
 #if defined(_WIN32)
@@ -77,24 +128,28 @@ bool Resolve(void *library, const char *name, Function *function, std::string *m
 
 } // namespace
 
-std::string LibraryFileName(int port) {
-#if defined(_WIN32)
-    return "tarvel_" + std::to_string(port) + ".dll";
-#else
-    return "tarvel_" + std::to_string(port) + ".so";
-#endif
-}
+std::string LibraryFileName(int port) { return "tarvel_" + std::to_string(port) + Extension; }
 
 std::string FindLibrary(int port) {
     const std::string name = LibraryFileName(port);
-#if defined(_WIN32)
-    const std::string beside = ProgramDirectory() + "\\" + name;
-#else
-    const std::string beside = ProgramDirectory() + "/" + name;
-#endif
-    if (Exists(beside))
-        return beside;
-    return Exists(name) ? name : std::string();
+    const std::string program = ProgramDirectory() + Separator;
+    for (const std::string &path : {program + name, program + MorePorts + Separator + name, name,
+                                    std::string(MorePorts) + Separator + name})
+        if (Exists(path))
+            return path;
+    return std::string();
+}
+
+std::vector<int> PortsToScan() {
+    std::vector<int> ports = {1, 2, 3, 4, 5};
+    const std::string program = ProgramDirectory();
+    for (const std::string &folder : {program, program + Separator + MorePorts})
+        for (const std::string &name : FileNames(folder))
+            if (const int port = PortOfFileName(name))
+                ports.push_back(port);
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
 }
 
 bool Load(const std::string &path, Deliverable *deliverable, std::string *error) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(__i386__)
 #define PROBE_STDCALL __attribute__((stdcall))
@@ -32,9 +33,18 @@ struct Deliverable {
 // "tarvel_3.dll" on Windows, "tarvel_3.so" elsewhere.
 std::string LibraryFileName(int port);
 
-// Where deliverable tarvel_<port> is: next to the running program, else in
-// the current directory; the empty text when it is in neither.
+// The folder beside the five deliverables that holds those of further ports.
+constexpr char MorePorts[] = "more-ports";
+
+// Where deliverable tarvel_<port> is: next to the running program or in the
+// more-ports folder there, else in the current directory or its more-ports
+// folder; the empty text when it is in none.
 std::string FindLibrary(int port);
+
+// The ports a scan tries, in increasing order: 1 to 5, and every N of a
+// tarvel_N (N up to 255) next to the running program or in its more-ports
+// folder.
+std::vector<int> PortsToScan();
 
 // Loads the library at path and resolves its exports. On failure returns
 // false with one line in *error and leaves nothing loaded.
