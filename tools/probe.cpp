@@ -171,7 +171,7 @@ int Probe(const Options &options) {
     if (path.empty()) {
         std::fprintf(stderr,
                      "tarvel-probe: %s not found next to tarvel-probe or in the current "
-                     "directory\n",
+                     "directory (nor in more-ports there)\n",
                      probe::LibraryFileName(options.port).c_str());
         return 2;
     }
