@@ -4,7 +4,7 @@ it: the export table holds exactly the names of the .def file, undecorated;
 the imports are functions of the lists below and nothing else; the file is
 at most 64 KiB, has no TLS directory (Windows XP crashes loading a DLL with
 static TLS through LoadLibrary) and carries its version resource.
-Usage: check_pe.py DLL DEF"""
+Usage: check_pe.py DEF DLL [DLL ...]"""
 import struct
 import sys
 
@@ -107,16 +107,20 @@ def problems_of(pe, expected_exports):
 
 
 def main():
-    dll, deffile = sys.argv[1], sys.argv[2]
+    deffile, dlls = sys.argv[1], sys.argv[2:]
     expected = sorted(line.strip() for line in open(deffile)
                       if line.strip() and line.strip() != "EXPORTS")
-    pe = read_pe(dll)
-    problems = problems_of(pe, expected)
-    for problem in problems:
-        print("%s: %s" % (dll, problem))
-    counts = ", ".join("%s %d" % (name, len(names)) for name, names in sorted(pe["imports"].items()))
-    print("%s: %d bytes, %d exports, imports %s" % (dll, pe["size"], len(pe["exports"]), counts))
-    return 1 if problems else 0
+    failed = False
+    for dll in dlls:
+        pe = read_pe(dll)
+        problems = problems_of(pe, expected)
+        for problem in problems:
+            print("%s: %s" % (dll, problem))
+        failed = failed or bool(problems)
+        counts = ", ".join("%s %d" % (name, len(names))
+                           for name, names in sorted(pe["imports"].items()))
+        print("%s: %d bytes, %d exports, imports %s" % (dll, pe["size"], len(pe["exports"]), counts))
+    return 1 if failed or not dlls else 0
 
 
 if __name__ == "__main__":

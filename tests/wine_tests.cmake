@@ -6,9 +6,18 @@ set(TARVEL_WINE_TESTS ON CACHE BOOL "Run the tests that need Wine for this targe
 # The export table of each deliverable, read from the PE file itself.
 foreach(port RANGE 1 5)
   add_test(NAME exports_tarvel_${port}
-           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.py $<TARGET_FILE:tarvel_${port}>
-                   ${PROJECT_SOURCE_DIR}/driver/tarvel.def)
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.py
+                   ${PROJECT_SOURCE_DIR}/driver/tarvel.def $<TARGET_FILE:tarvel_${port}>)
 endforeach()
+if(TARVEL_EXTRA_PORTS)
+  set(more_ports)
+  foreach(port ${TARVEL_EXTRA_PORTS})
+    list(APPEND more_ports $<TARGET_FILE:tarvel_${port}>)
+  endforeach()
+  add_test(NAME exports_more_ports
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.py
+                   ${PROJECT_SOURCE_DIR}/driver/tarvel.def ${more_ports})
+endif()
 
 target_compile_definitions(test_host PRIVATE TARVEL_LIBRARY_DIR="${CMAKE_BINARY_DIR}")
 add_executable(driver_test driver_test.cpp)
