@@ -183,7 +183,8 @@ var
   stdnsbdouble: function(n: Double): PAnsiChar; stdcall;
   stdrsbdouble: function(n: Double): Double; stdcall;
 
-{ Loads tarvel_<Port>.dll (Port 1 to 5, the DLL of comPort:), which opens
+{ Loads tarvel_<Port>.dll (Port 1 to 255, the DLL of comPort:; those above
+  5 come in the package's more-ports folder), which opens
   its port, and fills every entry above. False, with nothing loaded, when
   the DLL cannot be loaded or lacks an entry. A DLL loaded before is
   unloaded first. }
@@ -290,14 +291,13 @@ end;
 
 function TarvelLoad(Port: Integer): Boolean;
 var
-  Name: AnsiString;
+  Number: ShortString;
 begin
   Result := False;
-  if (Port < 1) or (Port > 5) then
+  if (Port < 1) or (Port > 255) then
     Exit;
-  Name := 'tarvel_0.dll';
-  Name[8] := AnsiChar(Ord('0') + Port);
-  Result := TarvelLoadFile(Name);
+  Str(Port, Number);
+  Result := TarvelLoadFile('tarvel_' + AnsiString(Number) + '.dll');
 end;
 
 initialization

@@ -14,8 +14,8 @@
 int main(int argc, char **argv) {
     char *end = NULL;
     const long port = argc == 2 ? strtol(argv[1], &end, 10) : 0;
-    if (end == NULL || *end != '\0' || port < 1 || port > 5) {
-        fprintf(stderr, "usage: tarvel_sample PORT   (1 to 5: reads comPORT: through "
+    if (end == NULL || *end != '\0' || port < 1 || port > 255) {
+        fprintf(stderr, "usage: tarvel_sample PORT   (1 to 255: reads comPORT: through "
                         "tarvel_PORT.dll)\n");
         return 2;
     }

@@ -23,9 +23,9 @@ begin
   Code := 1;
   if ParamCount = 1 then
     Val(ParamStr(1), Port, Code);
-  if (Code <> 0) or (Port < 1) or (Port > 5) then
+  if (Code <> 0) or (Port < 1) or (Port > 255) then
   begin
-    WriteLn(ErrOutput, 'usage: tarvelsample PORT   (1 to 5: reads comPORT: through tarvel_PORT.dll)');
+    WriteLn(ErrOutput, 'usage: tarvelsample PORT   (1 to 255: reads comPORT: through tarvel_PORT.dll)');
     Halt(2);
   end;
   if not TarvelLoad(Port) then
