@@ -140,9 +140,9 @@ Reading the table:
   the query's own wire time (4 bytes, 16.7 ms) is not spent; the reading lasts about as long as
   the reply (CR after 79.2 ms).
 - Between bytes the driver sleeps until input arrives: on Linux in \`poll()\`, like the
-  pyserial reader's \`select()\`, so (d) stays small, on a time-out too. A non-overlapped
-  Windows port offers no bounded wait, so there the driver polls and gives away its time
-  slice between polls: under Wine (d) is close to the reading's duration.
+  pyserial reader's \`select()\`; on Windows in a one-byte \`ReadFile\` that returns at the
+  first byte or when the time left is up. So (d) stays small, on a time-out too (target: at
+  most 5 % of the reading's duration in (a) and (c)).
 EOF
 echo
 echo "written: bench/RESULTS.md"
