@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -106,6 +107,19 @@ double NowMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
+
+#if defined(_WIN32)
+double CpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME &t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0; // 100 ns units
+}
+#else
+double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+#endif
 
 #if defined(_WIN32)
 void SleepMs(unsigned ms) { Sleep(ms); }

@@ -37,6 +37,8 @@ std::string QueryLog(int port);
 
 // Milliseconds on a steady clock.
 double NowMs();
+// Processor time (user and system) this process has used, in milliseconds.
+double CpuMs();
 void SleepMs(unsigned ms);
 
 } // namespace host
