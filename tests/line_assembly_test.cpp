@@ -6,6 +6,7 @@
 #include <deque>
 #include <string>
 
+#include "counter_ms.h"
 #include "line_assembly.h"
 
 namespace {
@@ -207,6 +208,17 @@ TEST_F(LineAssembly, LineThatNeverFallsSilentIsGivenUpOnAtTheTimeOut) {
     DropStaleInput(source, 10, 1000);
     EXPECT_GT(line.now, 1000u);
     EXPECT_LT(line.now, 1010u);
+}
+
+// The performance counter's milliseconds stay exact for any uptime, past
+// the point where the count times 1000 overflows 64 bits.
+TEST(CounterMilliseconds, ExactForAnyUptime) {
+    const uint64_t ghz3 = 3000000000u;
+    EXPECT_EQ(CounterMilliseconds(7 * ghz3 + ghz3 / 4, ghz3), 7250u);
+    // 100 days and half a second: 8,640,000,500 ms, wrapped at 2^32.
+    EXPECT_EQ(CounterMilliseconds(8640000u * ghz3 + ghz3 / 2, ghz3), 50065908u);
+    EXPECT_EQ(CounterMilliseconds(UINT64_MAX, 10000000u),
+              static_cast<uint32_t>(1844674407370955ull));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "counter_ms.h"
 #include "line_assembly.h"
 #include "ucommw32.h"
 
@@ -57,8 +58,6 @@ void CopyTrimmed(char *buffer, size_t size, const char *text) {
 // Milliseconds from the performance counter: GetTickCount moves in steps of
 // 10 to 16 ms, too coarse to tell a quiet line from one still receiving the
 // rest of a reply (a byte takes 4.2 ms at 2400 baud). Wraps like it, too.
-// Whole seconds and the rest are converted apart: the count times 1000 would
-// overflow 64 bits after 71 days of uptime on a 3 GHz counter.
 uint32_t Ticks() {
     static uint64_t frequency;
     if (frequency == 0) {
@@ -68,8 +67,7 @@ uint32_t Ticks() {
     }
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    const uint64_t count = static_cast<uint64_t>(now.QuadPart);
-    return static_cast<uint32_t>(count / frequency * 1000u + count % frequency * 1000u / frequency);
+    return CounterMilliseconds(static_cast<uint64_t>(now.QuadPart), frequency);
 }
 
 // A one-byte read that blocks in the platform: with ReadIntervalTimeout and
