@@ -1,0 +1,31 @@
+# Checks a built ELF deliverable as a host loading it meets it: it exports
+# exactly the names of the .def file (nothing of the C++ runtime, no helper
+# of its own) and needs neither libstdc++ nor libgcc_s.
+#   cmake -DLIBRARY=<tarvel_N.so> -DDEF=<tarvel.def> -P check_elf.cmake
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols
+                RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm cannot read ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(exported)
+foreach(line ${lines})
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND exported ${name})
+endforeach()
+file(STRINGS ${DEF} expected REGEX "^ *[a-z]+ *$")
+list(TRANSFORM expected STRIP)
+set(extra ${exported})
+list(REMOVE_ITEM extra ${expected})
+set(missing ${expected})
+list(REMOVE_ITEM missing ${exported})
+if(extra OR missing)
+  message(FATAL_ERROR "${LIBRARY}: exports beyond the list: ${extra}; missing: ${missing}")
+endif()
+execute_process(COMMAND readelf -d ${LIBRARY} OUTPUT_VARIABLE dynamic)
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*" needed "${dynamic}")
+if(needed MATCHES "libstdc\\+\\+|libgcc_s")
+  message(FATAL_ERROR "${LIBRARY} needs the C++ runtime: ${needed}")
+endif()
+list(LENGTH exported count)
+message(STATUS "${LIBRARY}: ${count} exports; ${needed}")
