@@ -138,6 +138,12 @@ TEST_F(Driver, LeftoverInputIsNeverTakenForTheAnswer) {
     host::SetMeter(1, "ph=5.55\nmv=555\n");
     host::SleepMs(400); // the late reply is now queued in full
     EXPECT_EQ(d.read(0), 5.55);
+    // One whose carriage return comes just after the time-out, read again at
+    // once: its tail is still arriving when the next reading begins.
+    host::SetMeter(1, "ph=3.00\nmv=300\nfault=late\nlate_ms=950\n");
+    EXPECT_EQ(d.read(0), -777.0);
+    host::SetMeter(1, "ph=5.55\nmv=555\n");
+    EXPECT_EQ(d.read(0), 5.55);
 }
 
 // Queries the meter has logged so far.
