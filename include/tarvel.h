@@ -1,7 +1,9 @@
 /* tarvel.h: the PHN130T pH meter driver for C and C++ hosts.
  *
  * The driver is five 32-bit Windows DLLs, tarvel_1.dll ... tarvel_5.dll, one
- * per serial port com1: ... com5:, each exporting the same entries by name.
+ * per serial port com1: ... com5: (and tarvel_6.dll ... in the package's
+ * more-ports folder for the ports above), each exporting the same entries by
+ * name.
  * A host loads the one of its port with LoadLibrary and takes the entries
  * with GetProcAddress (TARVEL_ENTRY below); this header gives the type of
  * each entry. Channel 0 is the pH, channel 1 the electrode potential in mV.
