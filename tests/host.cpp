@@ -1,8 +1,8 @@
 #include "host.h"
 
 #include <chrono>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
