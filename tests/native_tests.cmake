@@ -23,6 +23,16 @@ target_include_directories(serial_pty_test PRIVATE ${PROJECT_SOURCE_DIR}/ucommw3
 target_link_libraries(serial_pty_test PRIVATE ${GTEST_LIBS})
 add_test(NAME serial_pty_test COMMAND serial_pty_test)
 
+# The simulator's control-file escapes and reading line, on their own.
+add_executable(metersim_text_test metersim_text_test.cpp
+               ${PROJECT_SOURCE_DIR}/tools/meter_control.cpp
+               ${PROJECT_SOURCE_DIR}/tools/meter_replies.cpp
+               ${PROJECT_SOURCE_DIR}/tools/posix_files.cpp
+               ${PROJECT_SOURCE_DIR}/tools/usb_adapter.cpp)
+target_include_directories(metersim_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools)
+target_link_libraries(metersim_text_test PRIVATE ${GTEST_LIBS})
+add_test(NAME metersim_text COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:metersim_text_test>)
+
 target_compile_definitions(test_host PRIVATE TARVEL_LIBRARY_DIR="${TEST_LIBRARY_DIR}")
 add_executable(driver_test driver_test.cpp)
 target_link_libraries(driver_test PRIVATE test_host ${GTEST_LIBS})
