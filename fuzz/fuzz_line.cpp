@@ -3,9 +3,12 @@
 // millisecond per poll (a busy loop on a fast machine).
 //
 // Input layout: timeout (2 bytes), start tick (4 bytes, so the counter may
-// wrap), quiet time (1 byte), whether stale input is dropped first (1 byte),
-// then chunks: a header byte (low 5 bits: length), a gap byte (ticks after
-// the previous chunk), and the chunk's bytes.
+// wrap), quiet time (1 byte), flags (1 byte: bit 0, stale input is dropped
+// first; bit 1, the source sleeps until a byte comes in or its wait is up),
+// the line buffer's capacity (1 byte, 1 to 64), then chunks: a header byte
+// (low 5 bits: length), a gap byte (ticks after the previous chunk), and the
+// chunk's bytes.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +31,7 @@ struct FakeLine {
     uint32_t start = 0;  // tick counter at the start
     uint32_t elapsed = 0;
     uint64_t polls = 0;
+    bool sleeps = false; // reads wait for a byte, as the real ports do
 };
 FakeLine *fake;
 
@@ -51,7 +55,17 @@ uint16_t Waiting() {
     const size_t queued = fake->arrived - fake->consumed;
     return static_cast<uint16_t>(queued > 0xFFFF ? 0xFFFF : queued);
 }
-bool ReadOne(char *byte, uint32_t) {
+bool ReadOne(char *byte, uint32_t waitMs) {
+    if (fake->sleeps && waitMs > 0) {
+        Arrive();
+        if (fake->consumed == fake->arrived) {
+            uint32_t wake = fake->elapsed + waitMs;
+            if (fake->arrived < fake->stream.size() && fake->stream[fake->arrived].at < wake)
+                wake = std::max(fake->elapsed, fake->stream[fake->arrived].at);
+            fake->elapsed = wake;
+            Arrive();
+        }
+    }
     if (fake->consumed == fake->arrived)
         return false;
     *byte = fake->stream[fake->consumed++].byte;
@@ -138,7 +152,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint16_t timeoutMs = static_cast<uint16_t>(Bytes(data, size, 2) % 1501);
     line.start = Bytes(data, size, 4);
     const uint16_t quietMs = static_cast<uint16_t>(Bytes(data, size, 1) % 40);
-    const bool dropFirst = Bytes(data, size, 1) & 1;
+    const uint32_t flags = Bytes(data, size, 1);
+    const bool dropFirst = flags & 1;
+    line.sleeps = flags & 2;
     const uint16_t capacity = static_cast<uint16_t>(1 + Bytes(data, size, 1) % 64);
     uint32_t at = 0;
     while (size >= 2) {

@@ -6,12 +6,6 @@ uint32_t Since(const LineSource &source, uint32_t start) {
     return static_cast<uint32_t>(source.ticks() - start);
 }
 
-// The wait left until `limit` ms after `start`.
-uint32_t Left(const LineSource &source, uint32_t start, uint32_t limit) {
-    const uint32_t elapsed = Since(source, start);
-    return elapsed < limit ? limit - elapsed : 0;
-}
-
 // The line being received: its first `capacity` bytes, and how many came.
 struct Assembly {
     char *bytes;
@@ -44,11 +38,13 @@ uint16_t Finished(const Assembly &line) {
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint16_t capacity) {
     Assembly line = {bytes, capacity, 0};
     const uint32_t start = source.ticks();
+    uint32_t elapsed = 0;
     for (;;) {
-        const uint32_t waitMs = source.bytesWaiting() > 0 ? 0 : Left(source, start, timeoutMs + 1u);
+        const uint32_t waitMs = source.bytesWaiting() > 0 ? 0 : timeoutMs + 1u - elapsed;
         if (TakeByte(source, &line, waitMs))
             return Finished(line);
-        if (Since(source, start) > timeoutMs)
+        elapsed = Since(source, start);
+        if (elapsed > timeoutMs)
             break;
     }
     // Time is up. What is already queued was received in time even when this
@@ -63,20 +59,22 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint1
 void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
     const uint32_t start = source.ticks();
     for (;;) {
+        const uint32_t now = source.ticks();
         if (source.bytesWaiting() > 0) {
             source.purge();
-            source.lastByteAt = source.ticks();
+            source.lastByteAt = now;
             source.heardAny = true;
         }
-        if (!source.heardAny || Since(source, source.lastByteAt) >= quietMs)
+        if (!source.heardAny)
             return;
-        if (Since(source, start) > timeoutMs)
+        const uint32_t quiet = now - source.lastByteAt, elapsed = now - start;
+        if (quiet >= quietMs || elapsed > timeoutMs)
             return;
         // A byte that comes in before the line has been quiet long enough is
-        // stale too.
-        const uint32_t waitMs = Left(source, source.lastByteAt, quietMs);
+        // stale too; the wait for one ends with the time-out at the latest.
+        const uint32_t quietLeft = quietMs - quiet, timeLeft = timeoutMs + 1u - elapsed;
         char byte;
-        if (waitMs > 0 && source.readByte(&byte, waitMs))
+        if (source.readByte(&byte, quietLeft < timeLeft ? quietLeft : timeLeft))
             source.lastByteAt = source.ticks();
     }
 }
