@@ -51,7 +51,7 @@ template <typename Native> const char *NameByDouble(const DoubleArg &n, Native n
 // word: the rounding raises no exception in the host.
 float Single(double value) {
     return UnderLibraryFpu<float>([value] {
-        volatile float single = static_cast<float>(value);
+        volatile float single = static_cast<float>(Guarded(value));
         return single;
     });
 }
@@ -62,7 +62,7 @@ DoubleArg Widened(const SingleArg &value) {
     return UnderLibraryFpu<DoubleArg>([&value] {
         float single;
         memcpy(&single, &value, sizeof single);
-        const double widened = single;
+        const double widened = Guarded(single);
         DoubleArg bits;
         memcpy(&bits, &widened, sizeof bits);
         return bits;

@@ -7,7 +7,8 @@
  * AbiCall (all 32-bit words, offsets below):
  *   in:  function; EAX EDX ECX EBX ESI EDI EBP as the entry sees them;
  *        the stack image (lowest address first) and its length in words;
- *        the host's x87 control word; 1 if the result comes on the x87 stack.
+ *        the host's x87 control word; 1 if the result comes on the x87 stack;
+ *        (at the end) the sticky exception flags the host has collected.
  *   out: EAX EDX EBX ESI EDI EBP after the return; ESP at the call and after
  *        the return; the x87 status word before the call; the x87 environment
  *        right after the return (fnstenv: control, status, tag words first);
@@ -51,6 +52,7 @@
 #define HOST_CW_READ 120
 #define MXCSR_BEFORE 124
 #define MXCSR_AFTER 128
+#define HOST_FLAGS 132
 
     .text
     .globl SYMBOL(abi_call)
@@ -73,9 +75,15 @@ SYMBOL(abi_call):
     movl %eax, (saved_record - 1b)(%ebx)
     movl %esp, (saved_frame - 1b)(%ebx)
 
-    /* The host's x87 unit: empty stack, no exception flag, its control word. */
+    /* The host's x87 unit: empty stack, its control word, and the exception
+     * flags it has collected so far, set through its environment (fnstenv
+     * stores the control word as it was before masking everything). */
     fninit
     fldcw HOST_CW(%eax)
+    fnstenv ENV_AFTER(%eax)
+    movl HOST_FLAGS(%eax), %ecx
+    orl %ecx, ENV_AFTER+4(%eax)
+    fldenv ENV_AFTER(%eax)
     fnstsw SW_BEFORE(%eax)
     fnstcw HOST_CW_READ(%eax)
     stmxcsr MXCSR_BEFORE(%eax)
