@@ -4,7 +4,9 @@
 //
 // Input layout: timeout (2 bytes), start tick (4 bytes, so the counter may
 // wrap), quiet time (1 byte), flags (1 byte: bit 0, stale input is dropped
-// first; bit 1, the source sleeps until a byte comes in or its wait is up),
+// first; bit 1, the source sleeps until a byte comes in or its wait is up;
+// bit 2, stale input is dropped between lines too; bits 3 to 7, the late
+// window after a missed line in steps of 10 ms),
 // the line buffer's capacity (1 byte, 1 to 64), then chunks: a header byte
 // (low 5 bits: length), a gap byte (ticks after the previous chunk), and the
 // chunk's bytes.
@@ -83,9 +85,11 @@ uint32_t Bytes(const uint8_t *&data, size_t &size, int count) {
     return value;
 }
 
-void CheckDrop(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
+void CheckDrop(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint16_t timeoutMs) {
     const uint32_t from = fake->elapsed;
-    DropStaleInput(source, quietMs, timeoutMs);
+    const bool missed = source.missedLine;
+    const uint32_t missedAt = source.missedAt;
+    DropStaleInput(source, quietMs, lateMs, timeoutMs);
     const uint32_t took = fake->elapsed - from;
     if (took > timeoutMs + 4u)
         Fail("dropping stale input outlasted its time-out");
@@ -95,6 +99,12 @@ void CheckDrop(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
     const uint32_t quiet = fake->start + fake->elapsed - source.lastByteAt;
     if (source.heardAny && quiet + 1 < quietMs && took <= timeoutMs)
         Fail("returned while the line was still busy");
+    // After a missed line, a late reply may still begin until the window ends.
+    const uint32_t sinceMiss = fake->start + fake->elapsed - missedAt;
+    if (missed && sinceMiss + 1 < static_cast<uint32_t>(lateMs) + quietMs && took <= timeoutMs)
+        Fail("returned inside the late window of a missed line");
+    if (source.missedLine)
+        Fail("a missed line still pending after the drop");
 }
 
 void CheckLine(LineSource &source, uint16_t timeoutMs, uint16_t capacity) {
@@ -155,6 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint32_t flags = Bytes(data, size, 1);
     const bool dropFirst = flags & 1;
     line.sleeps = flags & 2;
+    const bool dropBetween = flags & 4;
+    const uint16_t lateMs = static_cast<uint16_t>((flags >> 3) * 10);
     const uint16_t capacity = static_cast<uint16_t>(1 + Bytes(data, size, 1) % 64);
     uint32_t at = 0;
     while (size >= 2) {
@@ -164,11 +176,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             line.stream.push_back({at, static_cast<char>(Bytes(data, size, 1))});
     }
 
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false};
-    if (dropFirst)
-        CheckDrop(source, quietMs, timeoutMs);
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false};
     // Successive lines from the same stream, as successive readings take them.
-    for (int call = 0; call < 3; ++call)
+    for (int call = 0; call < 3; ++call) {
+        if (call == 0 ? dropFirst : dropBetween)
+            CheckDrop(source, quietMs, lateMs, timeoutMs);
         CheckLine(source, timeoutMs, capacity);
+    }
     return 0;
 }

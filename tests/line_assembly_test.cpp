@@ -55,7 +55,7 @@ std::string Assemble(LineSource &source, uint16_t timeoutMs, uint16_t capacity =
 class LineAssembly : public ::testing::Test {
   protected:
     void SetUp() override { script = &line; }
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false};
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false};
     void Send(uint32_t at, const std::string &bytes, uint32_t spacing = 0) {
         for (char c : bytes) {
             line.arrivals.emplace_back(at, c);
@@ -135,8 +135,14 @@ TEST_F(LineAssembly, EndlessStreamWithoutCarriageReturnStopsAtTheLimit) {
 
 TEST_F(LineAssembly, AFailedReadAppendsNothing) {
     // The port says a byte waits but the read fails: nothing is made up.
-    LineSource liar = {
-        Ticks, [] { return uint16_t{1}; }, [](char *, uint32_t) { return false; }, Purge, 0, false};
+    LineSource liar = {Ticks,
+                       [] { return uint16_t{1}; },
+                       [](char *, uint32_t) { return false; },
+                       Purge,
+                       0,
+                       false,
+                       0,
+                       false};
     EXPECT_EQ(Assemble(liar, 50), "");
 }
 
@@ -183,21 +189,21 @@ TEST_F(LineAssembly, StaleInputStillOnTheWireIsDropped) {
     Send(0, "mV: -123\r");
     Send(14, "\n"); // the line feed of a CR LF reply, a few ticks behind
     EXPECT_EQ(Take(), "mV: -123");
-    DropStaleInput(source, 10, 1000);
+    DropStaleInput(source, 10, 250, 1000);
     EXPECT_EQ(line.queue, "");
     EXPECT_TRUE(line.arrivals.empty());
     EXPECT_GE(line.now, 24u); // quiet for 10 ms after the line feed
 }
 
 TEST_F(LineAssembly, QuietLineIsClearedWithoutWaiting) {
-    DropStaleInput(source, 10, 1000); // nothing ever heard
+    DropStaleInput(source, 10, 250, 1000); // nothing ever heard
     EXPECT_LT(line.now, 3u);
     Send(line.now, "x\r");
     Take();
     line.now += 50;
     Send(line.now, "noise");
     const uint32_t start = line.now;
-    DropStaleInput(source, 10, 1000);
+    DropStaleInput(source, 10, 250, 1000);
     EXPECT_EQ(line.queue, "");
     EXPECT_LT(line.now - start, 15u);
 }
@@ -205,9 +211,54 @@ TEST_F(LineAssembly, QuietLineIsClearedWithoutWaiting) {
 TEST_F(LineAssembly, LineThatNeverFallsSilentIsGivenUpOnAtTheTimeOut) {
     for (uint32_t t = 0; t < 3000; t += 4)
         Send(t, "z");
-    DropStaleInput(source, 10, 1000);
+    DropStaleInput(source, 10, 250, 1000);
     EXPECT_GT(line.now, 1000u);
     EXPECT_LT(line.now, 1010u);
+}
+
+// After a reading that got no line in time, a reply that begins up to the
+// late window after the time-out is dropped before the next query, however
+// it trickles in; the next query then gets its own answer. Only the part of
+// the window still to come is waited for.
+TEST_F(LineAssembly, LateReplyAfterAMissedLineIsDroppedNotTakenNext) {
+    for (const uint32_t late : {0u, 20u, 100u, 200u, 250u}) {
+        line = ScriptedLine();
+        source.heardAny = source.missedLine = false;
+        EXPECT_EQ(Take(), "");
+        const uint32_t missedAt = line.now;
+        Send(missedAt + late, "pH 7.02 -123\r\n", 4); // 4 ms a byte, as at 2400 baud
+        DropStaleInput(source, 10, 250, 1000);
+        EXPECT_TRUE(line.arrivals.empty()) << late << " ms late: still to come after the drop";
+        EXPECT_EQ(line.queue, "") << late << " ms late";
+        EXPECT_LE(line.now, missedAt + std::max(260u, late + 4 * 14 + 12)) << late << " ms late";
+        Send(line.now, "pH 4.01 +170\r");
+        EXPECT_EQ(Take(), "pH 4.01 +170") << late << " ms late";
+    }
+}
+
+TEST_F(LineAssembly, LateWindowCostsNothingOnceOverOrAfterALine) {
+    EXPECT_EQ(Take(), "");
+    line.now += 300; // the host paused after the failed reading
+    uint32_t start = line.now;
+    DropStaleInput(source, 10, 250, 1000);
+    EXPECT_LT(line.now - start, 3u);
+
+    Send(line.now, "7.02\r"); // a prompt answer: no window at all
+    EXPECT_EQ(Take(), "7.02");
+    line.now += 20;
+    start = line.now;
+    DropStaleInput(source, 10, 250, 1000);
+    EXPECT_LT(line.now - start, 3u);
+
+    // The window's limit: a reply that begins after it is an answer to the
+    // next query as far as any driver can tell.
+    EXPECT_EQ(Take(), "");
+    const uint32_t missedAt = line.now;
+    DropStaleInput(source, 10, 250, 1000);
+    EXPECT_GE(line.now, missedAt + 259);
+    EXPECT_LE(line.now, missedAt + 262);
+    Send(missedAt + 300, "7.03\r");
+    EXPECT_EQ(Take(), "7.03");
 }
 
 // The performance counter's milliseconds stay exact for any uptime, past

@@ -36,6 +36,7 @@ uint16_t Finished(const Assembly &line) {
 } // namespace
 
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint16_t capacity) {
+    source.missedLine = false;
     Assembly line = {bytes, capacity, 0};
     const uint32_t start = source.ticks();
     uint32_t elapsed = 0;
@@ -53,10 +54,12 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint1
     for (uint16_t queued = source.bytesWaiting(); queued > 0; --queued)
         if (TakeByte(source, &line, 0))
             return Finished(line);
+    source.missedAt = source.ticks();
+    source.missedLine = true;
     return 0;
 }
 
-void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
+void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint16_t timeoutMs) {
     const uint32_t start = source.ticks();
     for (;;) {
         const uint32_t now = source.ticks();
@@ -65,16 +68,28 @@ void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs) {
             source.lastByteAt = now;
             source.heardAny = true;
         }
-        if (!source.heardAny)
-            return;
-        const uint32_t quiet = now - source.lastByteAt, elapsed = now - start;
-        if (quiet >= quietMs || elapsed > timeoutMs)
-            return;
-        // A byte that comes in before the line has been quiet long enough is
-        // stale too; the wait for one ends with the time-out at the latest.
-        const uint32_t quietLeft = quietMs - quiet, timeLeft = timeoutMs + 1u - elapsed;
+        // How much longer the line must be watched: until it has been quiet
+        // for quietMs, and after a missed line until its late window is over.
+        uint32_t left = 0;
+        if (source.heardAny && now - source.lastByteAt < quietMs)
+            left = quietMs - (now - source.lastByteAt);
+        const uint32_t window = static_cast<uint32_t>(lateMs) + quietMs;
+        if (source.missedLine && now - source.missedAt < window) {
+            const uint32_t windowLeft = window - (now - source.missedAt);
+            if (windowLeft > left)
+                left = windowLeft;
+        }
+        const uint32_t elapsed = now - start;
+        if (left == 0 || elapsed > timeoutMs)
+            break;
+        // A byte that comes in meanwhile is stale too; the wait for one ends
+        // with the time-out at the latest.
+        const uint32_t timeLeft = timeoutMs + 1u - elapsed;
         char byte;
-        if (source.readByte(&byte, quietLeft < timeLeft ? quietLeft : timeLeft))
+        if (source.readByte(&byte, left < timeLeft ? left : timeLeft)) {
             source.lastByteAt = source.ticks();
+            source.heardAny = true;
+        }
     }
+    source.missedLine = false;
 }

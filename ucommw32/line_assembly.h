@@ -22,6 +22,10 @@ struct LineSource {
     // When the latest byte came in; nothing came yet while heardAny is false.
     uint32_t lastByteAt;
     bool heardAny;
+    // When the latest AssembleLine gave up without a carriage return, while
+    // missedLine is set: a reply may still be on its way.
+    uint32_t missedAt;
+    bool missedLine;
 };
 
 // Polls source until a carriage return arrives or more than
@@ -32,10 +36,16 @@ struct LineSource {
 // taken, none kept). Reads one byte at a time and never reads past the
 // carriage return. Bytes already queued when the time is up still count:
 // they came in time, though this process may not have been given the
-// processor to read them.
+// processor to read them. A line that did not come in time is noted as
+// missed (missedAt, missedLine) for the next DropStaleInput.
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *line, uint16_t capacity);
 
 // Drops the bytes waiting and those still arriving: returns once no byte has
 // come in for quietMs (the rest of a reply, such as the line feed after its
 // carriage return, may still be on the wire), or after timeoutMs at most.
-void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t timeoutMs);
+// After a missed line it also watches the line until lateMs + quietMs have
+// passed since the miss, so that a late reply that begins up to lateMs after
+// it is dropped here rather than taken for the answer to the next query; the
+// part of that window that has already gone by is not waited for again. A
+// reply later than that cannot be told from a prompt answer.
+void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint16_t timeoutMs);

@@ -46,7 +46,7 @@ bool ReadByte(char *byte, uint32_t waitMs) {
 
 void Purge();
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, 0, false};
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -156,6 +156,8 @@ void ApplySettings(const char *settings, termios *line) {
 void OpenPort() {
     char path[256];
     DevicePath(PortName, path, sizeof path);
+    PortLineSource.heardAny = false; // nothing heard on this port yet
+    PortLineSource.missedLine = false;
     PortFd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     PortFailed = PortFd < 0;
     if (PortFailed)
@@ -238,7 +240,7 @@ void Purge() {
 
 } // namespace
 
-void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
+void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, LateReplyMs, TimeoutMs); }
 
 uint16_t ReadLine(char line[LineCapacity]) {
     return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);

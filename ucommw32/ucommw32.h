@@ -3,7 +3,8 @@
 // The unit owns the port's device name, its line settings and its time-out,
 // opens the port, sends texts and receives carriage-return-terminated lines.
 // It knows nothing of the meter. All state is module-level, one instance per
-// loaded library; callers use it from one thread at a time. Texts are plain
+// loaded library, and unguarded: callers use it from one thread at a time
+// (the driver's readings take turns). Texts are plain
 // zero-terminated 8-bit character arrays: the unit allocates nothing.
 //
 // Two backends give the same observable behaviour: kernel32 on Windows,
@@ -55,12 +56,21 @@ uint16_t BytesWaiting();
 
 // Drops every byte waiting in the input queue and any still arriving from
 // earlier traffic: returns once nothing has come in for QuietMs (at most
-// after TimeoutMs, on a line that never falls silent).
+// after TimeoutMs, on a line that never falls silent). After a ReadLine that
+// got no line in time, it first watches the line until LateReplyMs + QuietMs
+// have passed since that time-out (less whatever part of it has gone by
+// already), dropping what comes: a reply that begins up to LateReplyMs late
+// is never taken for the answer to the next query. A reply that comes later
+// still cannot be told from a prompt answer to the next one.
 void DiscardInput();
 
 // How long the line must be silent before stale input counts as gone: a
 // little over two characters at 2400 baud.
 constexpr uint16_t QuietMs = 10;
+
+// How late after a time-out a reply may begin and still be dropped rather
+// than taken for the answer to the next query.
+constexpr uint16_t LateReplyMs = 250;
 
 // The longest line ReadLine keeps: the size of the input queue. At 2400 baud
 // not even 250 bytes arrive within the time-out.

@@ -97,11 +97,13 @@ bool ReadByte(char *byte, uint32_t waitMs) {
 
 void Purge();
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, 0, false};
 
 } // namespace
 
 void OpenPort() {
+    PortLineSource.heardAny = false; // nothing heard on this port yet
+    PortLineSource.missedLine = false;
     CopyText(NameBuffer, sizeof NameBuffer, PortName);
     PortHandle = CreateFileA(NameBuffer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -163,7 +165,7 @@ namespace {
 void Purge() { PurgeComm(PortHandle, PURGE_RXCLEAR); }
 } // namespace
 
-void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, TimeoutMs); }
+void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, LateReplyMs, TimeoutMs); }
 
 uint16_t ReadLine(char line[LineCapacity]) {
     return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
