@@ -1,16 +1,20 @@
 #include "reading.h"
 
+#include "reading_turn.h"
 #include "reply.h"
 #include "ucommw32.h"
 
 namespace {
-const char ReadingQuery[] = "?RD\r";
-bool Stopped = false;
-} // namespace
 
-double ReadMeter(int32_t channel) {
-    if (Stopped)
-        return NOT_AVAILABLE;
+const char ReadingQuery[] = "?RD\r";
+
+// Set once the library is being unloaded; read by every reading.
+bool Stopped = false;
+
+bool IsStopped() { return __atomic_load_n(&Stopped, __ATOMIC_ACQUIRE); }
+
+// The reading itself, on the line this thread has to itself.
+double ReadInTurn(int32_t channel) {
     if (channel == 0 || channel == 1) {
         if (!PortUsable()) {
             ClosePort();
@@ -25,7 +29,26 @@ double ReadMeter(int32_t channel) {
     return CutReading(line, length, channel);
 }
 
+} // namespace
+
+double ReadMeter(int32_t channel) {
+    if (IsStopped())
+        return NOT_AVAILABLE;
+    TakeReadingTurn();
+    // The library may have been stopped while this reading waited its turn.
+    const double value = IsStopped() ? NOT_AVAILABLE : ReadInTurn(channel);
+    EndReadingTurn();
+    return value;
+}
+
 void StopReadings() {
-    Stopped = true;
+    __atomic_store_n(&Stopped, true, __ATOMIC_RELEASE);
+    TakeReadingTurn();
+    ClosePort();
+    EndReadingTurn();
+}
+
+void StopReadingsAtExit() {
+    __atomic_store_n(&Stopped, true, __ATOMIC_RELEASE);
     ClosePort();
 }

@@ -26,12 +26,17 @@ void LibraryStart() {
 // The DLL's entry point itself: the library needs no C runtime start-up (it
 // has no constructors, no heap and no threads), so the loader calls this
 // directly.
-extern "C" BOOL WINAPI DllEntry(HINSTANCE library, DWORD reason, LPVOID) {
+// At detach, `ending` is non-null when the process is ending rather than
+// the host unloading the library.
+extern "C" BOOL WINAPI DllEntry(HINSTANCE library, DWORD reason, LPVOID ending) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(library);
         LibraryStart();
     } else if (reason == DLL_PROCESS_DETACH) {
-        StopReadings();
+        if (ending != nullptr)
+            StopReadingsAtExit();
+        else
+            StopReadings();
     }
     return TRUE;
 }
