@@ -12,9 +12,15 @@ namespace {
 
 const char NoName[] = "";
 
-// pead and psad hand out the address of their latest result.
-double PeadResult;
+// pead and psad hand out the address of their latest result for the channel
+// asked: a slot per channel (0, 1, and one for every channel that has no
+// value), so that a thread reading one channel through its address never
+// sees another thread's reading of the other. psad always answers -777.0,
+// so one slot serves every channel.
+double PeadResults[3];
 double PsadResult;
+
+double *PeadSlot(int32_t n) { return &PeadResults[n == 0 || n == 1 ? n : 2]; }
 
 // The reading in hundredths of pH (channel 0) or whole mV (channel 1).
 int32_t ScaledReading(int32_t n) {
@@ -60,8 +66,9 @@ const char *REGISTER_CALL titre() { return DeliverableTitle; }
 const char *REGISTER_CALL detail() { return DeliverableDetail; }
 
 const double *REGISTER_CALL pead(int32_t n) {
-    PeadResult = ead(n);
-    return &PeadResult;
+    double *slot = PeadSlot(n);
+    *slot = ead(n);
+    return slot;
 }
 
 const double *REGISTER_CALL psad(int32_t n, const double *value) {
