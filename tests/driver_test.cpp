@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "exports.h"
 #include "host.h"
@@ -22,6 +24,8 @@ struct Deliverable {
         details = host::Export<decltype(&detail)>(library, "detail");
         stdTitle = host::Export<decltype(&stdtitre)>(library, "stdtitre");
         stdReadInteger = host::Export<decltype(&stdea)>(library, "stdea");
+        stdRead = host::Export<decltype(&stdead)>(library, "stdead");
+        readByAddress = host::Export<decltype(&pead)>(library, "pead");
     }
     ~Deliverable() {
         if (library != nullptr)
@@ -34,6 +38,8 @@ struct Deliverable {
     decltype(&detail) details = nullptr;
     decltype(&stdtitre) stdTitle = nullptr;
     decltype(&stdea) stdReadInteger = nullptr;
+    decltype(&stdead) stdRead = nullptr;
+    decltype(&pead) readByAddress = nullptr;
 };
 
 // How long a reading took, in milliseconds.
@@ -188,6 +194,79 @@ TEST_F(Driver, BackToBackReadingsWhenTheLineFeedComesLate) {
                 << condition.name << ", reading " << i;
             EXPECT_EQ(Queries(1), before + 1) << condition.name << ", reading " << i;
         }
+    }
+}
+
+// A host whose reading loop asks again the instant a reading returns, from a
+// meter that answers each query after the time-out: a reply that begins up
+// to 250 ms after the time-out is dropped before the next query, so every
+// reading answers -777, never the previous query's value. Each query gets a
+// value of its own, so an answer taken from another query shows.
+TEST_F(Driver, LateRepliesReadBackToBackAreNeverTheNextAnswer) {
+    Deliverable d(1);
+    for (const int lateMs : {1020, 1100, 1200}) {
+        for (int i = 1; i <= 5; ++i) {
+            host::SetMeter(1, "fault=late\nlate_ms=" + std::to_string(lateMs) +
+                                  "\nmv=" + std::to_string(lateMs / 10 + i) + "\n");
+            double value = 0;
+            const double ms = Timed([&] { value = d.read(1); });
+            EXPECT_EQ(value, -777.0) << lateMs << " ms late, reading " << i;
+            // The late window (260 ms) and the time-out, with 140 ms for a
+            // loaded machine: a reading that waited out two windows or two
+            // time-outs would take 1520 ms or more.
+            EXPECT_LT(ms, 1400) << lateMs << " ms late, reading " << i;
+        }
+    }
+    // One late reply among prompt ones: the reading after it gets its own.
+    for (int i = 1; i <= 6; ++i) {
+        const bool late = i == 3;
+        host::SetMeter(1, std::string(late ? "fault=late\nlate_ms=1100\n" : "fault=none\n") +
+                              "mv=" + std::to_string(200 + i) + "\n");
+        EXPECT_EQ(d.read(1), late ? -777.0 : 200.0 + i) << "reading " << i;
+    }
+}
+
+// Two host threads reading one library at once (a timer thread beside the
+// window thread) each get their own channel's value: readings take turns, so
+// neither purges, steals or mixes the other's reply. Through pead's address
+// too, which keeps its channel's value while the other thread reads.
+TEST_F(Driver, TwoThreadsReadingOneLibraryEachGetTheirOwnChannel) {
+    host::SetMeter(1, "ph=7.02\nmv=123\n");
+    Deliverable d(1);
+    ASSERT_NE(d.stdRead, nullptr);
+    const double expected[2] = {7.02, 123.0};
+    const size_t before = Queries(1);
+    std::vector<double> got[2];
+    auto byValue = [&](int32_t channel) {
+        for (int i = 0; i < 8; ++i)
+            got[channel].push_back(d.stdRead(channel));
+    };
+    std::thread ph(byValue, 0), mv(byValue, 1);
+    ph.join();
+    mv.join();
+    EXPECT_EQ(Queries(1), before + 16) << "one query per reading";
+
+    // Each thread watches the value behind its address until its next
+    // reading, while the other thread's readings go on.
+    auto byAddress = [&](int32_t channel) {
+        for (int i = 0; i < 8; ++i) {
+            const volatile double *value = d.readByAddress(channel);
+            const double end = host::NowMs() + 30;
+            do {
+                got[channel].push_back(static_cast<double>(*value));
+                host::SleepMs(1);
+            } while (host::NowMs() < end);
+        }
+    };
+    std::thread phAddress(byAddress, 0), mvAddress(byAddress, 1);
+    phAddress.join();
+    mvAddress.join();
+    for (int32_t channel : {0, 1}) {
+        const size_t wrong =
+            static_cast<size_t>(std::count_if(got[channel].begin(), got[channel].end(),
+                                              [&](double v) { return v != expected[channel]; }));
+        EXPECT_EQ(wrong, 0u) << "channel " << channel << ": " << wrong << " of "
+                             << got[channel].size() << " answers not " << expected[channel];
     }
 }
 
