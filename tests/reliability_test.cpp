@@ -1,7 +1,8 @@
 // The deliverables over long runs and bad lines, as a host uses them:
 //   Soak    five deliverables side by side on five meters with random line
 //           faults, half the readings through a USB adapter with a random
-//           latency: every answer is this query's value or -777, never late.
+//           latency; and one meter read back to back, late replies among its
+//           faults: every answer is this query's value or -777, never late.
 //   Reload  loading and unloading again and again: the port opens each time,
 //           and neither handles nor memory pile up.
 //   Replug  a meter (its adapter) that is missing, goes away or comes back:
@@ -18,6 +19,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -263,6 +265,79 @@ TEST(Soak, FiveMetersWithRandomFaults) {
     EXPECT_EQ(values + noValue, readings);
 }
 
+// How long after a reading that got no reply in time the next query may be
+// held back, so that a reply beginning up to 250 ms late is dropped: that
+// window and the quiet time after it.
+constexpr double LateWindowMs = 260.0;
+
+// One library reading one meter back to back, the next query sent the
+// instant a reading returns, as a polling host with no pause does. Late
+// replies (950 to 1200 ms after their query) come among the faults; the
+// noise burst starts right after its reply, before the next query. Judged as
+// the round robin: this query's value or -777, -777 only for an invalid
+// reply, one query per reading, and in time (a reading after one that got no
+// reply may first wait out the late window).
+TEST(Soak, OneMeterBackToBack) {
+    const unsigned long readings = EnvCount("SOAK_READINGS", 300) / 2;
+    Library library(1);
+    ASSERT_NE(library.read, nullptr) << host::LibraryPath(1);
+    Query previous = LastQuery(1);
+    bool previousMissed = false;
+    std::mt19937 lateDraw(11);
+    const long lateMs[] = {950, 1020, 1100, 1200};
+    std::map<std::string, unsigned long> faults;
+    unsigned long values = 0, noValue = 0, wrong = 0, lost = 0, slow = 0, unasked = 0;
+    double longest = 0;
+    for (unsigned long i = 0; i < readings; ++i) {
+        const int32_t channel = static_cast<int32_t>(i % 2);
+        long mv = static_cast<long>((i * 7919) % 1999) - 999;
+        mv += mv == -777;
+        char control[160];
+        std::snprintf(control, sizeof control,
+                      "ph=%.2f\nmv=%ld\nfault=random\nlate_ms=%ld\nnoise_ms=1\n",
+                      static_cast<double>((i * 37) % 10000) / 100.0, mv, lateMs[lateDraw() % 4]);
+        host::SetMeter(1, control);
+
+        const Timed got = Read(library, channel);
+        const Query q = LastQuery(1);
+        const double sent = channel == 0 ? q.ph : q.mv;
+        ++faults[q.fault];
+        longest = std::max(longest, got.ms);
+        const std::string what = "reading " + std::to_string(i) + " (" + q.fault + ")";
+        if (q.seq != previous.seq + 1) {
+            ++unasked;
+            ADD_FAILURE() << what << ": " << q.seq - previous.seq << " queries";
+        }
+        if (got.value == NoValue) {
+            ++noValue;
+            lost += q.valid;
+            EXPECT_FALSE(q.valid) << what << ": a valid reply answered -777";
+        } else if (got.value == sent) {
+            ++values;
+        } else {
+            ++wrong;
+            ADD_FAILURE() << what << ": channel " << channel << " answered " << got.value
+                          << ", the meter sent " << sent;
+        }
+        const double allowed =
+            Allowed(previous.bytes + q.bytes) + (previousMissed ? LateWindowMs : 0);
+        if (got.ms > allowed) {
+            ++slow;
+            ADD_FAILURE() << what << ": took " << got.ms << " ms, more than " << allowed;
+        }
+        previousMissed = got.value == NoValue;
+        previous = q;
+    }
+    std::printf("soak back to back: %lu readings of one meter: %lu values, %lu without value "
+                "(-777); wrong %lu, lost %lu, queries not one per reading %lu, over time %lu; "
+                "longest %.0f ms\nsoak back to back: faults:",
+                readings, values, noValue, wrong, lost, unasked, slow, longest);
+    for (const auto &[fault, count] : faults)
+        std::printf(" %s=%lu", fault.c_str(), count);
+    std::printf("\n");
+    EXPECT_EQ(values + noValue, readings);
+}
+
 // Every load opens the port once and reads; after warming up, neither the
 // handles nor the memory of the process grow by more than one step of the
 // heap over all the cycles: 64 KiB under Wine; 128 KiB for glibc, which takes
@@ -354,6 +429,43 @@ TEST(Replug, MeterUnpluggedAndPluggedInAgain) {
         EXPECT_EQ(library.read(0), ph) << "round " << round;
         ReadsWithoutReopening(library, ph, 5);
     }
+}
+
+// Two host threads reading when the meter comes back: the lost port is
+// opened again by one reading while the other waits its turn, both get
+// their own channel's value, and no descriptor or handle is left holding the
+// port: once the library is unloaded, the next load opens it and reads.
+TEST(Replug, TwoThreadsReadAsTheMeterComesBack) {
+    host::SetMeter(1, "ph=6.50\nmv=-321\n");
+    ASSERT_TRUE(WaitForMeter(1, true));
+    {
+        Library library(1);
+        ASSERT_NE(library.read, nullptr);
+        for (int round = 0; round < 4; ++round) {
+            host::SetMeter(1, "plugged=0\n");
+            ASSERT_TRUE(WaitForMeter(1, false));
+            GivesUpWithinTheTimeOut(library, 1);
+            const double ph = 5.0 + round, mv = -300.0 - round;
+            host::SetMeter(1, "plugged=1\nph=" + std::to_string(ph) +
+                                  "\nmv=" + std::to_string(static_cast<int>(mv)) + "\n");
+            ASSERT_TRUE(WaitForMeter(1, true));
+            std::vector<double> got[2];
+            auto reader = [&](int32_t channel) {
+                for (int i = 0; i < 3; ++i)
+                    got[channel].push_back(library.read(channel));
+            };
+            std::thread phReader(reader, 0), mvReader(reader, 1);
+            phReader.join();
+            mvReader.join();
+            for (int32_t channel : {0, 1})
+                for (double value : got[channel])
+                    EXPECT_EQ(value, channel == 0 ? ph : mv)
+                        << "round " << round << ", channel " << channel;
+        }
+    }
+    Library again(1);
+    ASSERT_NE(again.read, nullptr);
+    EXPECT_EQ(again.read(0), 8.0);
 }
 
 } // namespace
