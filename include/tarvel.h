@@ -27,7 +27,12 @@
  * empty text names a channel that does not exist.
  *
  * No value. A reading without a value answers NOT_AVAILABLE: -777 from the
- * integer entries, -777.0 from the floating-point ones. */
+ * integer entries, -777.0 from the floating-point ones.
+ *
+ * Threads. Every entry may be called from any thread, several at once.
+ * Readings of one DLL take turns, each with its own query and reply; one
+ * that arrives during another waits for it (up to about 1.3 s). Names and
+ * texts never wait. Different DLLs are independent. */
 #ifndef TARVEL_H
 #define TARVEL_H
 
@@ -110,7 +115,8 @@ typedef const char *(TARVEL_REGISTER *tarvel_nsb_fn)(int32_t n);
 typedef int32_t(TARVEL_REGISTER *tarvel_rsb_fn)(int32_t n);
 typedef const char *(TARVEL_REGISTER *tarvel_titre_fn)(void);
 typedef const char *(TARVEL_REGISTER *tarvel_detail_fn)(void);
-/* The address of a static double holding the latest result. */
+/* The address of a static double holding channel n's latest result (one per
+ * channel), until the next pead of that channel. */
 typedef const double *(TARVEL_REGISTER *tarvel_pead_fn)(int32_t n);
 typedef const double *(TARVEL_REGISTER *tarvel_psad_fn)(int32_t n, const double *value);
 

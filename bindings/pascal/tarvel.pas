@@ -21,7 +21,12 @@
   Windows-1252 strings owned by the DLL: copy them, never free them; the
   empty text names a channel that does not exist. NOT_AVAILABLE is the
   answer without a value. Channel 0 is the pH, channel 1 the potential in
-  mV. }
+  mV.
+
+  Threads: any thread may call the entries, several at once. Readings of
+  one DLL take turns, each with its own query and reply; one that arrives
+  during another waits for it (up to about 1.3 s). pead keeps one value per
+  channel. Different DLLs are independent. }
 unit tarvel;
 
 {$IFDEF FPC}
