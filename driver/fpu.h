@@ -90,13 +90,23 @@ template <typename T> inline T Guarded(T x) {
     return x;
 }
 
+// Makes sure x has been computed before the host's modes return. A floating
+// result on i386 stays where it is returned, on top of the x87 stack: loading
+// it again under the host's precision would be exact on a processor but is
+// rounded by some emulators.
+template <typename T> inline void Complete(T &x) { __asm__ __volatile__("" : "+m"(x)); }
+#if defined(__i386__)
+inline void Complete(double &x) { __asm__ __volatile__("" : "+t"(x)); }
+inline void Complete(float &x) { __asm__ __volatile__("" : "+t"(x)); }
+#endif
+
 // Runs body() under the library's floating-point modes and returns its
 // result. A body that computes with an argument of its own (rather than
 // with what it calls) takes the argument through Guarded.
 template <typename Result, typename Body> Result UnderLibraryFpu(Body body) {
     const HostFpu host = FpuEnter();
     Result result = body();
-    __asm__ __volatile__("" : "+m"(result)); // complete before the host's modes return
+    Complete(result);
     FpuLeave(host);
     return result;
 }
