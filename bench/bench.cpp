@@ -1,5 +1,5 @@
 // tarvel-bench: times readings through a tarvel deliverable, loaded as a
-// host loads it (see tools/probe_host.h).
+// host loads it (see tools/probe/probe_host.h).
 //
 //   tarvel-bench --library PATH [--count N] [--spacing MS]
 //

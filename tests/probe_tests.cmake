@@ -12,7 +12,7 @@ endif()
 # A library that loads but is no driver: the probe's own host code, built for
 # this target (in a 32-bit Wine prefix, system32 holds 64-bit DLLs, so no
 # system DLL would do).
-add_library(probe_not_a_driver SHARED ${PROJECT_SOURCE_DIR}/tools/probe_host.cpp)
+add_library(probe_not_a_driver SHARED ${PROJECT_SOURCE_DIR}/tools/probe/probe_host.cpp)
 target_link_libraries(probe_not_a_driver PRIVATE ${CMAKE_DL_LIBS})
 set(PROBE_NO_EXPORTS $<TARGET_FILE:probe_not_a_driver>)
 
@@ -48,8 +48,8 @@ else()
 endif()
 
 # The conversion of the driver's texts for a console, on its own.
-add_executable(probe_text_test probe_text_test.cpp ${PROJECT_SOURCE_DIR}/tools/probe_text.cpp)
-target_include_directories(probe_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools)
+add_executable(probe_text_test probe_text_test.cpp ${PROJECT_SOURCE_DIR}/tools/probe/probe_text.cpp)
+target_include_directories(probe_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/probe)
 target_link_libraries(probe_text_test PRIVATE ${GTEST_LIBS})
 add_test(NAME probe_text COMMAND ${PROBE_RUNNER} $<TARGET_FILE:probe_text_test>)
 if(WIN32)
