@@ -1,46 +1,20 @@
 #include "probe_host.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <thread>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <dirent.h>
 #include <dlfcn.h>
-#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
 namespace probe {
 
 namespace {
-
-bool Exists(const std::string &path) {
-    if (FILE *file = std::fopen(path.c_str(), "rb")) {
-        std::fclose(file);
-        return true;
-    }
-    return false;
-}
-
-std::string ProgramDirectory() {
-#if defined(_WIN32)
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string text(path, length < sizeof path ? length : 0);
-    const size_t slash = text.find_last_of("\\/");
-#else
-    char path[4096];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-    std::string text(path, length > 0 ? static_cast<size_t>(length) : 0);
-    const size_t slash = text.find_last_of('/');
-#endif
-    return slash == std::string::npos ? std::string() : text.substr(0, slash);
-}
 
 #if defined(_WIN32)
 const char Separator[] = "\\";
@@ -50,55 +24,97 @@ const char Separator[] = "/";
 const char Extension[] = ".so";
 #endif
 
-// The names of the files in a folder; none when it cannot be read.
-std::vector<std::string> FileNames(const std::string &folder) {
-    std::vector<std::string> names;
-#if defined(_WIN32)
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-#else
-    if (DIR *dir = opendir(folder.c_str())) {
-        while (const dirent *entry = readdir(dir))
-            names.push_back(entry->d_name);
-        closedir(dir);
+bool Exists(const char *path) {
+    if (FILE *file = fopen(path, "rb")) {
+        fclose(file);
+        return true;
     }
+    return false;
+}
+
+// The folder of the running program into folder[PathSize], without its last
+// separator; the empty text when it cannot be told.
+void ProgramDirectory(char *folder) {
+#if defined(_WIN32)
+    const DWORD got = GetModuleFileNameA(nullptr, folder, PathSize);
+    const size_t length = got < PathSize ? got : 0;
+#else
+    const ssize_t got = readlink("/proc/self/exe", folder, PathSize);
+    const size_t length = got > 0 && static_cast<size_t>(got) < PathSize ? got : 0;
 #endif
-    return names;
+    folder[length] = '\0';
+    char *slash = nullptr;
+    for (char *c = folder; *c != '\0'; ++c)
+        if (*c == '/' || (Separator[0] == '\\' && *c == '\\'))
+            slash = c;
+    *(slash != nullptr ? slash : folder) = '\0';
 }
 
 // N of a file named tarvel_N with this build's extension (N from 1 to 255,
 // no leading zero), else 0.
-int PortOfFileName(const std::string &name) {
-    const std::string prefix = "tarvel_";
-    const std::string extension = Extension;
-    if (name.size() <= prefix.size() + extension.size() ||
-        name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+int PortOfFileName(const char *name) {
+    const char prefix[] = "tarvel_";
+    const size_t prefixLength = sizeof prefix - 1, extensionLength = sizeof Extension - 1;
+    const size_t length = strlen(name);
+    if (length <= prefixLength + extensionLength || strncmp(name, prefix, prefixLength) != 0 ||
+        strcmp(name + length - extensionLength, Extension) != 0)
         return 0;
-    const std::string digits =
-        name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
-    if (digits.size() > 3 || digits[0] == '0' ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
+    const char *digits = name + prefixLength;
+    const size_t count = length - prefixLength - extensionLength;
+    if (count > 3 || digits[0] == '0')
         return 0;
-    const int port = std::atoi(digits.c_str());
-    return port <= 255 ? port : 0;
+    int port = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (digits[i] < '0' || digits[i] > '9')
+            return 0;
+        port = port * 10 + (digits[i] - '0');
+    }
+    return port <= MaxPort ? port : 0;
+}
+
+// Marks in seen[] the port of every tarvel_N file in folder; nothing when
+// the folder cannot be read.
+void MarkPortsIn(const char *folder, bool *seen) {
+#if defined(_WIN32)
+    char pattern[PathSize];
+    if (snprintf(pattern, sizeof pattern, "%s\\*", folder) >= static_cast<int>(sizeof pattern))
+        return;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do
+        seen[PortOfFileName(found.cFileName)] = true;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+#else
+    if (DIR *dir = opendir(folder)) {
+        while (const dirent *entry = readdir(dir))
+            seen[PortOfFileName(entry->d_name)] = true;
+        closedir(dir);
+    }
+#endif
 }
 
 #if defined(_WIN32)
-void *OpenLibrary(const std::string &path, std::string *error) {
+// LoadLibraryA searches for a relative name, in the system folders and PATH
+// before the current directory: a stray tarvel_1.dll there would be loaded
+// in place of the one named. The full path leaves no search.
+void *OpenLibrary(const char *path, char *error) {
     // No dialog box for a DLL that cannot be loaded: the probe reports it.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE library = LoadLibraryA(path.c_str());
+    char full[PathSize];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    HMODULE library = nullptr;
+    if (length > 0 && length < sizeof full)
+        library = LoadLibraryA(full);
+    else if (length != 0)
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
     const DWORD code = GetLastError();
     if (library == nullptr)
-        *error = "cannot load " + path + " (Windows error " + std::to_string(code) +
-                 (code == ERROR_BAD_EXE_FORMAT ? ": built for another architecture)" : ")");
+        snprintf(error, ErrorSize, "cannot load %s (Windows error %lu%s", path,
+                 static_cast<unsigned long>(code),
+                 code == ERROR_BAD_EXE_FORMAT ? ": built for another architecture)" : ")");
     return reinterpret_cast<void *>(library);
 }
 void *Symbol(void *library, const char *name) {
@@ -106,12 +122,13 @@ void *Symbol(void *library, const char *name) {
 }
 void CloseLibrary(void *library) { FreeLibrary(static_cast<HMODULE>(library)); }
 #else
-void *OpenLibrary(const std::string &path, std::string *error) {
+void *OpenLibrary(const char *path, char *error) {
     // dlopen searches the library path for a bare name; a file name is meant.
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    void *library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    char file[PathSize + 2];
+    snprintf(file, sizeof file, "%s%s", strchr(path, '/') == nullptr ? "./" : "", path);
+    void *library = dlopen(file, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr)
-        *error = "cannot load " + path + ": " + dlerror();
+        snprintf(error, ErrorSize, "cannot load %s: %s", path, dlerror());
     return library;
 }
 void *Symbol(void *library, const char *name) { return dlsym(library, name); }
@@ -119,43 +136,59 @@ void CloseLibrary(void *library) { dlclose(library); }
 #endif
 
 template <typename Function>
-bool Resolve(void *library, const char *name, Function *function, std::string *missing) {
+void Resolve(void *library, const char *name, Function *function, const char **missing) {
     *function = reinterpret_cast<Function>(Symbol(library, name));
-    if (*function == nullptr && missing->empty())
+    if (*function == nullptr && *missing == nullptr)
         *missing = name;
-    return *function != nullptr;
 }
 
 } // namespace
 
-std::string LibraryFileName(int port) { return "tarvel_" + std::to_string(port) + Extension; }
-
-std::string FindLibrary(int port) {
-    const std::string name = LibraryFileName(port);
-    const std::string program = ProgramDirectory() + Separator;
-    for (const std::string &path : {program + name, program + MorePorts + Separator + name, name,
-                                    std::string(MorePorts) + Separator + name})
-        if (Exists(path))
-            return path;
-    return std::string();
+void LibraryFileName(int port, char *name) {
+    snprintf(name, NameSize, "tarvel_%d%s", port, Extension);
 }
 
-std::vector<int> PortsToScan() {
-    std::vector<int> ports = {1, 2, 3, 4, 5};
-    const std::string program = ProgramDirectory();
-    for (const std::string &folder : {program, program + Separator + MorePorts})
-        for (const std::string &name : FileNames(folder))
-            if (const int port = PortOfFileName(name))
-                ports.push_back(port);
-    std::sort(ports.begin(), ports.end());
-    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
-    return ports;
+bool FindLibrary(int port, char *path) {
+    char name[NameSize], program[PathSize];
+    LibraryFileName(port, name);
+    ProgramDirectory(program);
+    const char *const places[][3] = {{program, Separator, ""},
+                                     {program, Separator, MorePorts},
+                                     {"", "", ""},
+                                     {"", "", MorePorts}};
+    for (const auto &place : places) {
+        // program/name, program/more-ports/name, name, more-ports/name
+        const bool inMorePorts = place[2][0] != '\0';
+        const int length = snprintf(path, PathSize, "%s%s%s%s%s", place[0], place[1], place[2],
+                                    inMorePorts ? Separator : "", name);
+        if (length < static_cast<int>(PathSize) && Exists(path))
+            return true;
+    }
+    path[0] = '\0';
+    return false;
 }
 
-bool Load(const std::string &path, Deliverable *deliverable, std::string *error) {
+int PortsToScan(int *ports) {
+    bool seen[MaxPort + 1] = {};
+    for (int port = 1; port <= 5; ++port)
+        seen[port] = true;
+    char program[PathSize], folder[PathSize];
+    ProgramDirectory(program);
+    MarkPortsIn(program, seen);
+    if (snprintf(folder, sizeof folder, "%s%s%s", program, Separator, MorePorts) <
+        static_cast<int>(sizeof folder))
+        MarkPortsIn(folder, seen);
+    int count = 0;
+    for (int port = 1; port <= MaxPort; ++port)
+        if (seen[port])
+            ports[count++] = port;
+    return count;
+}
+
+bool Load(const char *path, Deliverable *deliverable, char *error) {
     *deliverable = Deliverable();
     if (!Exists(path)) {
-        *error = path + " not found";
+        snprintf(error, ErrorSize, "%s not found", path);
         return false;
     }
     void *library = OpenLibrary(path, error);
@@ -163,15 +196,15 @@ bool Load(const std::string &path, Deliverable *deliverable, std::string *error)
         return false;
     Deliverable found;
     found.library = library;
-    std::string missing;
+    const char *missing = nullptr;
     Resolve(library, "stdtitre", &found.title, &missing);
     Resolve(library, "stddetail", &found.detail, &missing);
     Resolve(library, "stdnead", &found.channelName, &missing);
     Resolve(library, "stdnea", &found.integerChannel, &missing);
     Resolve(library, "stdead", &found.read, &missing);
-    if (!missing.empty()) {
+    if (missing != nullptr) {
         CloseLibrary(library);
-        *error = path + " is not a tarvel driver: it has no export " + missing;
+        snprintf(error, ErrorSize, "%s is not a tarvel driver: it has no export %s", path, missing);
         return false;
     }
     *deliverable = found;
@@ -182,33 +215,6 @@ void Unload(Deliverable *deliverable) {
     if (deliverable->library != nullptr)
         CloseLibrary(deliverable->library);
     *deliverable = Deliverable();
-}
-
-double NowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double CpuMs() {
-#if defined(_WIN32)
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return 0.0;
-    const auto ticks = [](const FILETIME &t) { // 100 ns units
-        return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e4;
-#else
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval &t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-#endif
-}
-
-void SleepMs(double ms) {
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
 }
 
 } // namespace probe
