@@ -4,7 +4,7 @@
 # libraries whose comN: devices live in probedev/ (and a tarvel_12 in
 # more-ports/); Windows builds run in a Wine prefix of their own, with the
 # further ports the build has. The cases share that line, one at a time.
-set(PROBE_CASES reads silent usage csv scan)
+set(PROBE_CASES reads silent usage csv scan stray)
 if(NOT WIN32 OR 12 IN_LIST TARVEL_EXTRA_PORTS)
   list(APPEND PROBE_CASES more_ports)
 endif()
