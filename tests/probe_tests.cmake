@@ -17,6 +17,9 @@ target_link_libraries(probe_not_a_driver PRIVATE ${CMAKE_DL_LIBS})
 set(PROBE_NO_EXPORTS $<TARGET_FILE:probe_not_a_driver>)
 
 if(WIN32)
+  # The PE file, wherever the build runs: what it imports, no TLS, its size.
+  add_test(NAME pe_tarvel_probe COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.py --probe
+                                        $<TARGET_FILE:tarvel-probe>)
   if(NOT TARVEL_WINE_TESTS)
     return()
   endif()
