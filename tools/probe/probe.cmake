@@ -7,6 +7,12 @@ add_library(probe_host OBJECT ${PROJECT_SOURCE_DIR}/tools/probe/probe_host.cpp
             ${PROJECT_SOURCE_DIR}/tools/probe/probe_clock.cpp)
 target_include_directories(probe_host PUBLIC ${PROJECT_SOURCE_DIR}/tools/probe)
 target_compile_options(probe_host PRIVATE ${TARVEL_LIBRARY_FLAGS})
+# 64-bit directory offsets on i686 Linux too: under qemu-i386 on ext4, whose
+# offsets are 64-bit hashes, readdir of 32-bit offsets fails (EOVERFLOW) and
+# the scan would see no file.
+if(NOT WIN32)
+  target_compile_definitions(probe_host PRIVATE _FILE_OFFSET_BITS=64)
+endif()
 target_link_libraries(probe_host PUBLIC ${CMAKE_DL_LIBS})
 
 # Windows: as the DLLs, no C runtime start-up and no default libraries: the
