@@ -1,9 +1,8 @@
 # The benchmark's host program: loads a deliverable by path and times its
 # readings (bench/run.sh runs it against the simulator).
-add_executable(tarvel-bench ${PROJECT_SOURCE_DIR}/bench/bench.cpp
-               ${PROJECT_SOURCE_DIR}/tools/probe_host.cpp)
-target_include_directories(tarvel-bench PRIVATE ${PROJECT_SOURCE_DIR}/tools)
-target_link_libraries(tarvel-bench PRIVATE ${CMAKE_DL_LIBS})
+add_executable(tarvel-bench ${PROJECT_SOURCE_DIR}/bench/bench.cpp)
+# The probe's loader and clock (probe_host, tools/probe/probe.cmake), not a copy.
+target_link_libraries(tarvel-bench PRIVATE probe_host)
 set_target_properties(tarvel-bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # Linux builds: a copy of tarvel_1 whose com1: is benchdev/ttyS0, where

@@ -4,23 +4,68 @@ it: the export table holds exactly the names of the .def file, undecorated;
 the imports are functions of the lists below and nothing else; the file is
 at most 64 KiB, has no TLS directory (Windows XP crashes loading a DLL with
 static TLS through LoadLibrary) and carries its version resource.
-Usage: check_pe.py DEF DLL [DLL ...]"""
+With --probe, checks tarvel-probe.exe, which ships beside the DLLs and must
+start wherever they load: its imports are those of its own list below, it
+has no TLS directory and is at most 80 KiB.
+Usage: check_pe.py DEF DLL [DLL ...]
+       check_pe.py --probe EXE"""
 import struct
 import sys
 
 MAX_BYTES = 65536
 
 # What a serial driver without threads needs, all of it present since
-# Windows XP. Written out here, not taken from a build: anything else a
-# build pulls in is a fault to be named.
+# Windows XP, and exactly what the README names. Written out here, not taken
+# from a build: anything else a build pulls in is a fault to be named.
 ALLOWED = {
     "kernel32.dll": {
-        "BuildCommDCBA", "ClearCommError", "CloseHandle", "CreateFileA",
-        "DisableThreadLibraryCalls", "GetCommState", "GetTickCount", "PurgeComm",
-        "QueryPerformanceCounter", "QueryPerformanceFrequency", "ReadFile",
-        "SetCommState", "SetCommTimeouts", "SetupComm", "Sleep", "WriteFile",
+        # The port: opened, set up, read, written, emptied, its errors cleared.
+        "BuildCommDCBA", "ClearCommError", "CloseHandle", "CreateFileA", "GetCommState",
+        "PurgeComm", "ReadFile", "SetCommState", "SetCommTimeouts", "SetupComm", "WriteFile",
+        # The reading's time-outs and its pauses.
+        "QueryPerformanceCounter", "QueryPerformanceFrequency", "Sleep",
+        # The entry point: no thread attach or detach calls.
+        "DisableThreadLibraryCalls",
     },
-    "msvcrt.dll": {"memchr", "memcmp", "memcpy", "memmove", "memset", "strlen"},
+    # The decimal point in a reply; the length of a query or of the port settings.
+    "msvcrt.dll": {"memchr", "strlen"},
+}
+
+# tarvel-probe.exe, 32- and 64-bit: what a console program that loads a DLL
+# and reads it needs, all of it present since Windows XP; no thread or
+# process control, no runtime of its own. Written out here as the DLLs' list.
+PROBE_MAX_BYTES = 80 * 1024
+PROBE_ALLOWED = {
+    "kernel32.dll": {
+        "ExitProcess",
+        # Finding the driver, loading it by its full path, resolving its exports.
+        "FindClose", "FindFirstFileA", "FindNextFileA", "FreeLibrary", "GetFullPathNameA",
+        "GetLastError", "GetModuleFileNameA", "GetProcAddress", "LoadLibraryA", "SetErrorMode",
+        "SetLastError",
+        # The driver's texts as characters on a console.
+        "GetConsoleMode", "GetStdHandle", "MultiByteToWideChar", "WriteConsoleW",
+        # The duration of a reading and the pause to the next.
+        "QueryPerformanceCounter", "QueryPerformanceFrequency", "Sleep",
+        # mingw-w64's printf and strtod: their locks, multibyte texts, and the
+        # look-up of msvcrt.dll's code page function where it has one.
+        "DeleteCriticalSection", "EnterCriticalSection", "GetModuleHandleW",
+        "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection",
+        "WideCharToMultiByte",
+    },
+    "msvcrt.dll": {
+        # The command line split as for any program on msvcrt.dll.
+        "__getmainargs",
+        # stdout and the CSV file (_iob: 32-bit, __iob_func: 64-bit).
+        "__iob_func", "_iob", "_lock", "_unlock", "fclose", "fflush", "fopen", "fputc", "fputs",
+        "fseek", "ftell", "fwrite",
+        # The local time of a reading (time_t of 32 bits on 32-bit, 64 on 64-bit).
+        "_localtime64", "_time64", "localtime", "strftime", "time",
+        "memcpy", "memset", "strchr", "strcmp", "strlen", "strncmp", "wcslen",
+        # mingw-w64's printf and strtod: the locale's decimal point and code
+        # page, errno, the memory of long conversions.
+        "___lc_codepage_func", "___mb_cur_max_func", "__mb_cur_max", "_errno", "atoi", "free",
+        "localeconv", "malloc", "setlocale", "strerror",
+    },
 }
 
 TLS_DIRECTORY, RESOURCE_DIRECTORY = 9, 2
@@ -54,9 +99,11 @@ def read_pe(path):
         start = offset(rva)
         return data[start:data.index(b"\0", start)].decode("ascii")
 
-    e = offset(directory(0)[0])
-    count, names_rva = struct.unpack_from("<I", data, e + 24)[0], struct.unpack_from("<I", data, e + 32)[0]
-    exports = [text(struct.unpack_from("<I", data, offset(names_rva) + 4 * i)[0]) for i in range(count)]
+    exports = []
+    if directory(0)[0] != 0:
+        e = offset(directory(0)[0])
+        count, names_rva = struct.unpack_from("<I", data, e + 24)[0], struct.unpack_from("<I", data, e + 32)[0]
+        exports = [text(struct.unpack_from("<I", data, offset(names_rva) + 4 * i)[0]) for i in range(count)]
 
     imports = {}
     d = offset(directory(1)[0])
@@ -81,6 +128,27 @@ def read_pe(path):
     }
 
 
+def import_problems(pe, allowed):
+    problems = []
+    for dll, names in sorted(pe["imports"].items()):
+        if dll not in allowed:
+            problems.append("imports from %s: %s" % (dll, ", ".join(names)))
+            continue
+        extra = sorted(set(names) - allowed[dll])
+        if extra:
+            problems.append("imports from %s beyond the list: %s" % (dll, ", ".join(extra)))
+    return problems
+
+
+def size_and_tls_problems(pe, max_bytes):
+    problems = []
+    if pe["size"] > max_bytes:
+        problems.append("%d bytes, more than %d" % (pe["size"], max_bytes))
+    if pe["tls"]:
+        problems.append("has a TLS directory")
+    return problems
+
+
 def problems_of(pe, expected_exports):
     problems = []
     exports = pe["exports"]
@@ -90,37 +158,37 @@ def problems_of(pe, expected_exports):
     decorated = [name for name in exports if "@" in name or name.startswith("_")]
     if decorated:
         problems.append("decorated names: %s" % decorated)
-    for dll, names in sorted(pe["imports"].items()):
-        if dll not in ALLOWED:
-            problems.append("imports from %s: %s" % (dll, ", ".join(names)))
-            continue
-        extra = sorted(set(names) - ALLOWED[dll])
-        if extra:
-            problems.append("imports from %s beyond the list: %s" % (dll, ", ".join(extra)))
-    if pe["size"] > MAX_BYTES:
-        problems.append("%d bytes, more than %d" % (pe["size"], MAX_BYTES))
-    if pe["tls"]:
-        problems.append("has a TLS directory")
+    problems += import_problems(pe, ALLOWED)
+    problems += size_and_tls_problems(pe, MAX_BYTES)
     if not pe["resources"]:
         problems.append("carries no version resource")
     return problems
 
 
+def probe_problems_of(pe):
+    return import_problems(pe, PROBE_ALLOWED) + size_and_tls_problems(pe, PROBE_MAX_BYTES)
+
+
 def main():
-    deffile, dlls = sys.argv[1], sys.argv[2:]
-    expected = sorted(line.strip() for line in open(deffile)
-                      if line.strip() and line.strip() != "EXPORTS")
+    if sys.argv[1] == "--probe":
+        files, check = sys.argv[2:], probe_problems_of
+    else:
+        deffile, files = sys.argv[1], sys.argv[2:]
+        expected = sorted(line.strip() for line in open(deffile)
+                          if line.strip() and line.strip() != "EXPORTS")
+        def check(pe):
+            return problems_of(pe, expected)
     failed = False
-    for dll in dlls:
+    for dll in files:
         pe = read_pe(dll)
-        problems = problems_of(pe, expected)
+        problems = check(pe)
         for problem in problems:
             print("%s: %s" % (dll, problem))
         failed = failed or bool(problems)
         counts = ", ".join("%s %d" % (name, len(names))
                            for name, names in sorted(pe["imports"].items()))
         print("%s: %d bytes, %d exports, imports %s" % (dll, pe["size"], len(pe["exports"]), counts))
-    return 1 if failed or not dlls else 0
+    return 1 if failed or not files else 0
 
 
 if __name__ == "__main__":

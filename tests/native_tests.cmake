@@ -25,11 +25,11 @@ add_test(NAME serial_pty_test COMMAND serial_pty_test)
 
 # The simulator's control-file escapes and reading line, on their own.
 add_executable(metersim_text_test metersim_text_test.cpp
-               ${PROJECT_SOURCE_DIR}/tools/meter_control.cpp
-               ${PROJECT_SOURCE_DIR}/tools/meter_replies.cpp
-               ${PROJECT_SOURCE_DIR}/tools/posix_files.cpp
-               ${PROJECT_SOURCE_DIR}/tools/usb_adapter.cpp)
-target_include_directories(metersim_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools)
+               ${PROJECT_SOURCE_DIR}/tools/metersim/meter_control.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/meter_replies.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/posix_files.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/usb_adapter.cpp)
+target_include_directories(metersim_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/metersim)
 target_link_libraries(metersim_text_test PRIVATE ${GTEST_LIBS})
 add_test(NAME metersim_text COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:metersim_text_test>)
 

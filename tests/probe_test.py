@@ -8,7 +8,7 @@ more-ports/ there, for case more_ports); LINK is
 --link-dir=DIR (Linux libraries whose comN: is DIR/ttyS(N-1)) or
 --wine-prefix=PREFIX (Windows builds, run through RUNNER, e.g. wine-run --64);
 NO_EXPORTS is a loadable library that is no tarvel driver.
-CASE is one of: reads, silent, usage, csv, scan, more_ports."""
+CASE is one of: reads, silent, usage, csv, scan, more_ports, stray."""
 import os
 import re
 import shutil
@@ -177,8 +177,41 @@ def more_ports():
             check(b"\\\\.\\COM12\0" in f.read(), "tarvel_12.dll opens \\\\.\\COM12")
 
 
+def stray():
+    """A driver found in the current directory, or named there by --library,
+    is the one loaded, even with a stray copy of that name where the system
+    looks first for a bare name (Windows: its system folder, before the
+    current directory; Linux: LD_LIBRARY_PATH)."""
+    name = "tarvel_1." + ("dll" if wine else "so")
+    drivers = os.path.dirname(os.path.abspath(probe))
+    with tempfile.TemporaryDirectory() as scratch:
+        if wine:
+            system = os.path.join(link.split("=", 1)[1], "drive_c", "windows", "system32")
+        else:
+            system = os.path.join(scratch, "lib")
+            os.mkdir(system)
+            os.environ["LD_LIBRARY_PATH"] = system
+        stray_copy = os.path.join(system, name)
+        shutil.copy(no_exports, stray_copy)
+        # The probe alone elsewhere: by port it finds the driver only in the
+        # current directory.
+        alone = os.path.join(scratch, "alone")
+        os.mkdir(alone)
+        copy = os.path.join(alone, os.path.basename(probe))
+        shutil.copy(probe, copy)
+        try:
+            for args in (["--port", "1"], ["--library", name]):
+                r = run(args, meter=["--ph", "4.01", "--mv", "-45"], cwd=drivers, program=copy)
+                readings = READING.findall(r.stdout)
+                check(r.returncode == 0 and "driver:   %s\n" % name in r.stdout
+                      and len(readings) == 1 and readings[0][:2] == ("4.01", "-45"),
+                      " ".join(args) + ": the driver of the current directory reads the meter", r)
+        finally:
+            os.remove(stray_copy)
+
+
 {"reads": reads, "silent": silent, "usage": usage, "csv": csv, "scan": scan,
- "more_ports": more_ports}[case]()
+ "more_ports": more_ports, "stray": stray}[case]()
 for failure in failures:
     print("FAILED:", failure)
 sys.exit(1 if failures else 0)

@@ -4,7 +4,7 @@
 # libraries whose comN: devices live in probedev/ (and a tarvel_12 in
 # more-ports/); Windows builds run in a Wine prefix of their own, with the
 # further ports the build has. The cases share that line, one at a time.
-set(PROBE_CASES reads silent usage csv scan)
+set(PROBE_CASES reads silent usage csv scan stray)
 if(NOT WIN32 OR 12 IN_LIST TARVEL_EXTRA_PORTS)
   list(APPEND PROBE_CASES more_ports)
 endif()
@@ -12,11 +12,14 @@ endif()
 # A library that loads but is no driver: the probe's own host code, built for
 # this target (in a 32-bit Wine prefix, system32 holds 64-bit DLLs, so no
 # system DLL would do).
-add_library(probe_not_a_driver SHARED ${PROJECT_SOURCE_DIR}/tools/probe_host.cpp)
+add_library(probe_not_a_driver SHARED ${PROJECT_SOURCE_DIR}/tools/probe/probe_host.cpp)
 target_link_libraries(probe_not_a_driver PRIVATE ${CMAKE_DL_LIBS})
 set(PROBE_NO_EXPORTS $<TARGET_FILE:probe_not_a_driver>)
 
 if(WIN32)
+  # The PE file, wherever the build runs: what it imports, no TLS, its size.
+  add_test(NAME pe_tarvel_probe COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_pe.py --probe
+                                        $<TARGET_FILE:tarvel-probe>)
   if(NOT TARVEL_WINE_TESTS)
     return()
   endif()
@@ -48,8 +51,8 @@ else()
 endif()
 
 # The conversion of the driver's texts for a console, on its own.
-add_executable(probe_text_test probe_text_test.cpp ${PROJECT_SOURCE_DIR}/tools/probe_text.cpp)
-target_include_directories(probe_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools)
+add_executable(probe_text_test probe_text_test.cpp ${PROJECT_SOURCE_DIR}/tools/probe/probe_text.cpp)
+target_include_directories(probe_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/probe)
 target_link_libraries(probe_text_test PRIVATE ${GTEST_LIBS})
 add_test(NAME probe_text COMMAND ${PROBE_RUNNER} $<TARGET_FILE:probe_text_test>)
 if(WIN32)
