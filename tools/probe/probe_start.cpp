@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 // msvcrt.dll's own splitting of the command line into argc and argv.
 struct StartupInfo {
     int newMode;
@@ -35,7 +37,11 @@ extern "C" PROBE_ENTRY void ProbeStart() {
     StartupInfo info = {0};
     // No wildcard expansion: an argument is taken as written.
     const int split = __getmainargs(&argc, &argv, &environment, 0, &info);
-    ExitProcess(split < 0 ? 2 : static_cast<UINT>(probe::Main(argc, argv)));
+    const int status = split < 0 ? 2 : probe::Main(argc, argv);
+    // ExitProcess runs no C runtime exit code: what stdio still holds (a CSV
+    // file, a redirected stdout) is written now.
+    fflush(nullptr);
+    ExitProcess(static_cast<UINT>(status));
 }
 
 #else
