@@ -29,9 +29,13 @@ void receive(Meter &m, bool instant) {
     char buf[256];
     if (m.master < 0)
         return;
-    count_opens(m);
     for (;;) {
         ssize_t n = read(m.master, buf, sizeof buf);
+        // Opens are counted after the read, never before it: the driver opened the slave before
+        // it wrote what this read returns, so the event of that open is queued by now and counts
+        // for the query in it. Counted before the read, an open and a query that both came while
+        // this process waited between the two calls would log the query with one open less.
+        count_opens(m);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
