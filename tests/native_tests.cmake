@@ -33,6 +33,19 @@ target_include_directories(metersim_text_test PRIVATE ${PROJECT_SOURCE_DIR}/tool
 target_link_libraries(metersim_text_test PRIVATE ${GTEST_LIBS})
 add_test(NAME metersim_text COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:metersim_text_test>)
 
+# When the simulator's loop wakes for a meter's output, on a real pty.
+add_executable(metersim_output_test metersim_output_test.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/meter_io.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/meter_pty.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/meter_control.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/meter_replies.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/posix_files.cpp
+               ${PROJECT_SOURCE_DIR}/tools/metersim/usb_adapter.cpp)
+target_include_directories(metersim_output_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/metersim)
+target_link_libraries(metersim_output_test PRIVATE ${GTEST_LIBS})
+add_test(NAME metersim_output
+         COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:metersim_output_test>)
+
 target_compile_definitions(test_host PRIVATE TARVEL_LIBRARY_DIR="${TEST_LIBRARY_DIR}")
 add_executable(driver_test driver_test.cpp)
 target_link_libraries(driver_test PRIVATE test_host ${GTEST_LIBS})

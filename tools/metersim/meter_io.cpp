@@ -88,15 +88,15 @@ void send_due(Meter &m, Clock::time_point now, bool instant) {
     ready.erase(0, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-Clock::time_point next_output(const Meter &m, bool instant) {
+Clock::time_point next_output(const Meter &m, Clock::time_point now, bool instant) {
     Clock::time_point at = Clock::time_point::max();
     if (m.blocked)
         return at;
     if (!m.adapter.ready().empty())
-        return Clock::time_point::min();
+        return now;
     if (!m.out.empty())
         at = m.out.front().start + byte_offset(m.out.front().sent, instant);
     if (std::optional<Clock::time_point> tick = m.adapter.next_send())
         at = std::min(at, *tick);
-    return at;
+    return std::max(at, now);
 }

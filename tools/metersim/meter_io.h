@@ -13,4 +13,5 @@ void send_due(Meter &m, Clock::time_point now, bool instant);
 
 // When meter m next has bytes to pass on: the line's next byte or the adapter's next tick, now
 // for bytes the pty did not take yet; max() while the pty is full (its POLLOUT wakes the loop).
-Clock::time_point next_output(const Meter &m, bool instant);
+// Never before now, so the wait until then is a duration from 0 up.
+Clock::time_point next_output(const Meter &m, Clock::time_point now, bool instant);

@@ -67,11 +67,12 @@ std::string random_bytes(std::mt19937 &rng, size_t n, bool allow_cr) {
     return s;
 }
 
-Clock::time_point queue_end(const Meter &m, bool instant) {
+// When the line is done with what it still has to send, and not before `from`.
+Clock::time_point queue_end(const Meter &m, Clock::time_point from, bool instant) {
     if (m.out.empty())
-        return Clock::time_point::min();
+        return from;
     const Chunk &c = m.out.back();
-    return c.start + byte_offset(c.bytes.size(), instant);
+    return std::max(from, c.start + byte_offset(c.bytes.size(), instant));
 }
 
 } // namespace
@@ -86,7 +87,7 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool in
     long mv = std::lround(std::max(-999.0, std::min(999.0, c.mv)));
     std::string text = c.has_reply ? c.reply : default_reply(ph, mv);
     std::string half = text.substr(0, text.size() / 2);
-    Clock::time_point start = std::max(arrival, queue_end(m, instant));
+    Clock::time_point start = queue_end(m, arrival, instant);
 
     std::vector<Chunk> reply;
     if (fault == "late") {
@@ -131,7 +132,7 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool in
     if (fault == "noise") {
         const long earliest = std::min(50L, c.noise_ms);
         Clock::time_point at =
-            queue_end(m, instant) +
+            queue_end(m, arrival, instant) +
             milliseconds(earliest + static_cast<long>(m.rng() % (c.noise_ms - earliest + 1)));
         m.out.push_back({at, random_bytes(m.rng, 5 + m.rng() % 36, true)});
         reply.push_back(m.out.back());

@@ -117,7 +117,7 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
         Clock::time_point now = Clock::now(), wake = now + kIdlePoll;
         std::vector<pollfd> fds;
         for (const Meter &m : meters) {
-            wake = std::min(wake, next_output(m, o.instant));
+            wake = std::min(wake, next_output(m, now, o.instant));
             if (m.connected)
                 fds.push_back(
                     {m.master, static_cast<short>(POLLIN | (m.blocked ? POLLOUT : 0)), 0});
