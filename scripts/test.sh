@@ -9,10 +9,37 @@
 # Installs what is missing first (Debian packages, as root).
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-"$root/scripts/install-deps.sh"
 
 # What this machine could not run, said again at the very end.
 skipped=()
+
+# Where the time went, said at the very end, also when a step stops the run:
+# begin NAME starts timing a step, which the next begin or the report closes.
+times=()
+step= step_start=
+now_ms() { echo $((${EPOCHREALTIME//[!0-9]/} / 1000)); }
+time_line() { # NAME MILLISECONDS [NOTE]
+    printf 'TIME: %-18s %5d.%d s%s' "$1" $(($2 / 1000)) $(($2 % 1000 / 100)) "${3-}"
+}
+begin() {
+    if [ -n "$step" ]; then times+=("$(time_line "$step" $(($(now_ms) - step_start)))"); fi
+    step=$1 step_start=$(now_ms)
+}
+run_start=$(now_ms)
+report_times() { # [NOTE on the last step]
+    if [ -n "$step" ]; then
+        times+=("$(time_line "$step" $(($(now_ms) - step_start)) "${1-}")")
+    fi
+    step=
+    printf '%s\n' "${times[@]}"
+    time_line all $(($(now_ms) - run_start))
+    echo
+}
+# A step that stops the run (a build error, an interrupt) still gets its line.
+trap 'report_times " (stopped the run)"' EXIT
+
+begin deps
+"$root/scripts/install-deps.sh"
 
 # configure DIR TOOLCHAIN [ARGS...], then build all of it.
 configure() {
@@ -20,31 +47,39 @@ configure() {
     cmake --build "$builds/$1" -j "$jobs"
 }
 
+begin "build native"
 configure native ""
 sim=$builds/native/tools/metersim
 # The native tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
+begin "build asan"
 configure asan "" -DTARVEL_SANITIZE=ON -DTARVEL_SOAK_READINGS=50 -DTARVEL_RELOAD_CYCLES=200
 
 runner=$("$root/scripts/i386-runner")
 if [ -n "$runner" ]; then
     skipped+=("the i686 Linux tests on a real x87 unit: this kernel runs no 32-bit code, they ran under $runner, which raises no x87 exception")
 fi
+begin "build linux32"
 configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER="$runner" \
     -DTARVEL_SOAK_READINGS=100
 
+begin "build win64"
 configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READINGS=100
+begin "wine prefix win64"
 "$root/scripts/wine-prefix" "$builds/win64/wineprefix" --64
 
 wine32=OFF
 if "$root/scripts/wine32-works"; then wine32=ON; fi
 # The Pascal sample host needs a Free Pascal cross compiler, built once per build tree.
+begin "fpc cross compiler"
 if ! fpc=$("$root/scripts/fpc-win32.sh" "$builds/fpc-win32"); then
     fpc=
     skipped+=("the Pascal sample host: no Free Pascal cross compiler for 32-bit Windows")
 fi
+begin "build win32"
 configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32 \
     -DTARVEL_FPC="$fpc"
 if [ $wine32 = ON ]; then
+    begin "wine prefix win32"
     "$root/scripts/wine-prefix" "$builds/win32/wineprefix"
 else
     skipped+=("the 32-bit deliverables under Wine (driver, ABI, soak, reload, replug, probe and sample-host tests): this machine runs no 32-bit code, so they got their PE checks only")
@@ -52,13 +87,18 @@ fi
 
 status=0
 for dir in native asan linux32 win64 win32; do
+    begin "tests $dir"
     echo "== tests: $dir"
     (cd "$builds/$dir" && ctest --output-on-failure -j 2) || status=1
 done
+begin "valgrind native"
 echo "== valgrind: native"
 "$root/scripts/memcheck.sh" "$builds/native" || status=1
+begin fuzz
 echo "== fuzz"
 "$root/fuzz/run.sh" "$builds/fuzz" || status=1
+trap - EXIT
+report_times
 for what in "${skipped[@]}"; do
     echo "SKIPPED: $what"
 done
