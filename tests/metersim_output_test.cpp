@@ -1,6 +1,6 @@
 // When the simulator's loop wakes to pass a meter's output on: never before now, so that the wait
 // it computes stays a small duration, also after the pty took only part of a write; not at all
-// while the pty is full. Run on a real pty whose slave is open and never read.
+// while the pty is full. And what goes out by then. Run on a real pty whose slave is open.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -77,6 +77,15 @@ TEST_F(OpenMeter, WakesForTheLinesNextByteOrNowWhenItIsOverdue) {
     EXPECT_EQ(next_output(m, now, false), later + byte_offset(4, false));
     const Clock::time_point afterwards = later + std::chrono::seconds(1);
     EXPECT_EQ(next_output(m, afterwards, false), afterwards);
+}
+
+// However long ago a chunk was due (the pty was full for days, say), it goes out whole.
+TEST_F(OpenMeter, AChunkDueLongAgoGoesOutWhole) {
+    const Clock::time_point now = Clock::now();
+    m.out.push_back({now - std::chrono::hours(24 * 200), "mV: -123\r"});
+    send_due(m, now, false);
+    EXPECT_TRUE(m.out.empty());
+    EXPECT_EQ(Drain(), 9u);
 }
 
 } // namespace

@@ -17,8 +17,8 @@ namespace {
 
 // How many bytes of chunk c the line has sent by now.
 size_t bytes_due(const Chunk &c, Clock::time_point now, bool instant) {
-    if (instant)
-        return c.bytes.size();
+    if (instant || now - c.start >= byte_offset(c.bytes.size(), false))
+        return c.bytes.size(); // and no product below to overflow however long ago it started
     long long elapsed = std::chrono::duration_cast<nanoseconds>(now - c.start).count();
     return std::min(c.bytes.size(), static_cast<size_t>(elapsed * 2400 / 10000000000LL) + 1);
 }
