@@ -52,7 +52,23 @@ meter() { # writes the simulated meter's control file, atomically
 
 "$sim" --com 1 --dir "$work" --wine-prefix "$prefix" &
 sim_pid=$!
-until [ -L "$prefix/dosdevices/com1" ]; do sleep 0.1; done
+# The simulator links com1: once its meter is set up; it may instead exit (a bad option, a
+# com1: that is not its link) or hang.
+for ((tenths = 0; ; tenths++)); do
+    if [ -L "$prefix/dosdevices/com1" ] && [ -s "$work/com1.pty" ]; then break; fi
+    if ! kill -0 "$sim_pid" 2>/dev/null; then
+        status=0
+        wait "$sim_pid" || status=$?
+        sim_pid=
+        echo "demo: the simulator exited during set-up (status $status); its message is above" >&2
+        exit 1
+    fi
+    if [ $tenths -ge 100 ]; then
+        echo "demo: the simulator set up no meter on com1: within 10 s" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
 
 (
     for ph in 7.02 7.04 7.07 7.05 7.03; do
