@@ -29,7 +29,8 @@ struct OpenMeter : ::testing::Test {
         close_meter(m);
     }
     // Waits up to a second for the slave to have bytes (the kernel moves them from the master
-    // in its own time), then reads all it has; answers how many bytes that was.
+    // in its own time), then reads all it has; answers how many bytes that was. A kernel
+    // slower than that fails the test; it cannot make a wrong count pass.
     size_t Drain() {
         pollfd p{slave, POLLIN, 0};
         poll(&p, 1, 1000);

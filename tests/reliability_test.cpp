@@ -65,6 +65,12 @@ std::string LogTail(int port) {
     return tail;
 }
 
+// The meter's last query, as logged. metersim writes a query's entry, with
+// the opens of the line it saw before that query, before any byte of the
+// reply leaves: read after a reading that got a reply, the last entry is that
+// reading's, whatever the load. After one that got none, it was written when
+// the query came, over a second before; a simulator slower than that makes
+// the test fail (a query missing), never pass.
 Query LastQuery(int port) {
     const std::string log = LogTail(port);
     const size_t end = log.find_last_not_of('\n');
@@ -155,6 +161,8 @@ Footprint Measure() {
 }
 
 // Waits until the meter is plugged in (true) or out, as metersim reports it.
+// Up to 2 s for what metersim does within its 5 ms loop: a slower simulator
+// only fails the test.
 bool WaitForMeter(int port, bool present) {
     for (int i = 0; i < 400; ++i) {
         std::ifstream in(host::SimFile(port, ".pty"));
@@ -168,7 +176,8 @@ bool WaitForMeter(int port, bool present) {
 }
 
 // The time-out, the margin for the machine, and the time the driver may
-// spend taking in bytes still arriving from the line (2400 baud).
+// spend taking in bytes still arriving from the line (2400 baud). The 60 ms
+// margin cannot hide a reading that waits a second time-out (1000 ms more).
 double Allowed(unsigned long bytes) { return 1000.0 + 60.0 + 4.2 * static_cast<double>(bytes); }
 
 TEST(Soak, FiveMetersWithRandomFaults) {
@@ -338,7 +347,8 @@ TEST(Soak, OneMeterBackToBack) {
     EXPECT_EQ(values + noValue, readings);
 }
 
-// Every load opens the port once and reads; after warming up, neither the
+// Every load opens the port once and reads (the opens counted exactly, with
+// no allowance: see LastQuery); after warming up, neither the
 // handles nor the memory of the process grow by more than one step of the
 // heap over all the cycles: 64 KiB under Wine; 128 KiB for glibc, which takes
 // that much at a time and once, between the 10th and the 1000th load, adds
@@ -392,6 +402,8 @@ void ReadsWithoutReopening(const Library &library, double ph, int times) {
     }
 }
 
+// The 1000 ms time-out and 100 ms for a busy machine: a driver that waits
+// a second time-out, or for a reply that never comes, still fails.
 void GivesUpWithinTheTimeOut(const Library &library, int times) {
     for (int i = 0; i < times; ++i) {
         const Timed got = Read(library, 0);
