@@ -20,6 +20,7 @@ void write_pty_file(const Meter &m);
 void check_termios(Meter &m);
 
 // Counts the opens of the slave seen since the last look (each open by the driver is one).
+// Called after each read of the master, so that a query counts the open it came through.
 void count_opens(Meter &m);
 
 // The slave went away: output for a listener that is gone is lost, as on a real line.
