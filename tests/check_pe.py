@@ -3,7 +3,9 @@
 it: the export table holds exactly the names of the .def file, undecorated;
 the imports are functions of the lists below and nothing else; the file is
 at most 64 KiB, has no TLS directory (Windows XP crashes loading a DLL with
-static TLS through LoadLibrary) and carries its version resource.
+static TLS through LoadLibrary) and carries its version resource. A 64-bit
+file also carries unwind data (.pdata) for every export, without which an
+exception raised in the library never reaches the host's handler.
 Usage: check_pe.py DEF DLL [DLL ...]"""
 import struct
 import sys
@@ -24,6 +26,7 @@ ALLOWED = {
 }
 
 TLS_DIRECTORY, RESOURCE_DIRECTORY = 9, 2
+EXCEPTION_DIRECTORY = 3
 
 
 def read_pe(path):
@@ -57,6 +60,19 @@ def read_pe(path):
     e = offset(directory(0)[0])
     count, names_rva = struct.unpack_from("<I", data, e + 24)[0], struct.unpack_from("<I", data, e + 32)[0]
     exports = [text(struct.unpack_from("<I", data, offset(names_rva) + 4 * i)[0]) for i in range(count)]
+    functions_rva, ordinals_rva = (struct.unpack_from("<I", data, e + at)[0] for at in (28, 36))
+
+    def export_rva(i):
+        ordinal = struct.unpack_from("<H", data, offset(ordinals_rva) + 2 * i)[0]
+        return struct.unpack_from("<I", data, offset(functions_rva) + 4 * ordinal)[0]
+    export_rvas = {name: export_rva(i) for i, name in enumerate(exports)}
+
+    # x64 unwind data: RUNTIME_FUNCTION entries (begin, end, unwind info).
+    unwind = []
+    unwind_rva, unwind_size = directory(EXCEPTION_DIRECTORY) if wide else (0, 0)
+    for i in range(unwind_size // 12):
+        begin, end, info = struct.unpack_from("<III", data, offset(unwind_rva) + 12 * i)
+        unwind.append((begin, end, info))
 
     imports = {}
     d = offset(directory(1)[0])
@@ -78,7 +94,19 @@ def read_pe(path):
         "size": len(data), "exports": exports, "imports": imports,
         "tls": directory(TLS_DIRECTORY) != (0, 0),
         "resources": directory(RESOURCE_DIRECTORY)[1] > 0,
+        "wide": wide, "export_rvas": export_rvas, "unwind": unwind,
     }
+
+
+def unwind_problems(pe):
+    """A 64-bit file: every export starts a function its unwind data covers."""
+    if not pe["wide"]:
+        return []
+    if not pe["unwind"]:
+        return ["no unwind data (.pdata)"]
+    uncovered = sorted(name for name, rva in pe["export_rvas"].items()
+                       if not any(begin == rva < end for begin, end, _ in pe["unwind"]))
+    return ["exports without unwind data: %s" % ", ".join(uncovered)] if uncovered else []
 
 
 def problems_of(pe, expected_exports):
@@ -103,7 +131,7 @@ def problems_of(pe, expected_exports):
         problems.append("has a TLS directory")
     if not pe["resources"]:
         problems.append("carries no version resource")
-    return problems
+    return problems + unwind_problems(pe)
 
 
 def main():
