@@ -40,6 +40,16 @@ add_test(NAME driver_test
          COMMAND ${TARVEL_METERSIM} --com 1,2 --link-dir ${TEST_DEVICE_DIR} --quiet
                  --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:driver_test>)
 
+# x86-64: every export as a plain call under any MXCSR a host may set.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+  add_executable(abi64_test abi64_test.cpp)
+  target_link_libraries(abi64_test PRIVATE test_host ${GTEST_LIBS})
+  add_test(NAME abi64_test
+           COMMAND ${TARVEL_METERSIM} --com 1 --link-dir ${TEST_DEVICE_DIR} --quiet
+                   --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:abi64_test>)
+  set_tests_properties(abi64_test PROPERTIES RESOURCE_LOCK test_devices)
+endif()
+
 # 32-bit x86: every export called through hand-made register and stack
 # layouts (abi_thunks.S), checking what each leaves its host.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
