@@ -5,7 +5,8 @@
 #                  unit (under qemu-i386 where the kernel runs no 32-bit code)
 #   build/win64    64-bit Windows DLLs, tested under wine64 against the simulator
 #   build/win32    the five 32-bit Windows deliverables: PE checks everywhere,
-#                  Wine tests where this machine runs 32-bit Wine
+#                  Wine tests where this machine runs 32-bit Wine; the release
+#                  zip, with build/win64's DLLs and probe in x64/
 # Installs what is missing first (Debian packages, as root).
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -42,8 +43,9 @@ if ! fpc=$("$root/scripts/fpc-win32.sh" "$builds/fpc-win32"); then
     fpc=
     skipped+=("the Pascal sample host: no Free Pascal cross compiler for 32-bit Windows")
 fi
+# The release zip's x64/ comes from the 64-bit tree.
 configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32 \
-    -DTARVEL_FPC="$fpc"
+    -DTARVEL_FPC="$fpc" -DTARVEL_WIN64_BUILD="$builds/win64"
 if [ $wine32 = ON ]; then
     "$root/scripts/wine-prefix" "$builds/win32/wineprefix"
 else
