@@ -33,13 +33,18 @@ fi
 configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER="$runner" \
     -DTARVEL_SOAK_READINGS=100
 
-configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READINGS=100
+# The Pascal sample hosts need Free Pascal for each Windows, built once per build tree.
+if ! fpc64=$("$root/scripts/fpc-windows.sh" "$builds/fpc-win64" win64); then
+    fpc64=
+    skipped+=("the 64-bit Pascal sample host: no Free Pascal for x86_64-win64")
+fi
+configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READINGS=100 \
+    -DTARVEL_FPC="$fpc64"
 "$root/scripts/wine-prefix" "$builds/win64/wineprefix" --64
 
 wine32=OFF
 if "$root/scripts/wine32-works"; then wine32=ON; fi
-# The Pascal sample host needs a Free Pascal cross compiler, built once per build tree.
-if ! fpc=$("$root/scripts/fpc-win32.sh" "$builds/fpc-win32"); then
+if ! fpc=$("$root/scripts/fpc-windows.sh" "$builds/fpc-win32" win32); then
     fpc=
     skipped+=("the Pascal sample host: no Free Pascal cross compiler for 32-bit Windows")
 fi
