@@ -48,7 +48,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64"
            COMMAND ${TARVEL_METERSIM} --com 1 --link-dir ${TEST_DEVICE_DIR} --quiet
                    --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:abi64_test>)
   set_tests_properties(abi64_test PROPERTIES RESOURCE_LOCK test_devices)
-  # The user guide's Python example as a 64-bit Python runs it.
+endif()
+# The user guide's Python example as a 64-bit Python runs it (Python loads
+# no sanitized library).
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64" AND NOT CMAKE_CROSSCOMPILING AND NOT TARVEL_SANITIZE)
   add_test(NAME guide_python_example
            COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/guide_example_test.py
                    ${PROJECT_SOURCE_DIR}/docs/USER-GUIDE.md $<TARGET_FILE:test_tarvel_1>
