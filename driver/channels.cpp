@@ -72,12 +72,15 @@ const double *REGISTER_CALL pead(int32_t n) {
 }
 
 const double *REGISTER_CALL psad(int32_t n, const double *value) {
-    // The value is read as bits, like every floating-point argument; sad
-    // ignores it, and a host passing no address must not crash.
+    // The value is read as bits, like every floating-point argument, and
+    // read even though sad ignores it: psad(n, &v) is sad(n, v), so an
+    // address that cannot be read faults here, in the host's thread, where
+    // the host's own handler gets it. No address at all reads as 0.0.
     DoubleArg bits;
     memset(&bits, 0, sizeof bits);
     if (value != nullptr)
         memcpy(&bits, value, sizeof bits);
+    __asm__ __volatile__("" : : "m"(bits));
     PsadResult = sad(n, bits);
     return &PsadResult;
 }

@@ -1,25 +1,33 @@
 /* tarvel.h: the PHN130T pH meter driver for C and C++ hosts.
  *
- * The driver is five 32-bit Windows DLLs, tarvel_1.dll ... tarvel_5.dll, one
- * per serial port com1: ... com5: (and tarvel_6.dll ... in the package's
+ * The driver is five Windows DLLs, tarvel_1.dll ... tarvel_5.dll, one per
+ * serial port com1: ... com5: (and tarvel_6.dll ... in the package's
  * more-ports folder for the ports above), each exporting the same entries by
- * name.
+ * name: 32-bit ones in the package's top folder for 32-bit hosts, 64-bit ones
+ * in its x64 folder for 64-bit hosts (a process loads only DLLs of its own
+ * bitness).
  * A host loads the one of its port with LoadLibrary and takes the entries
  * with GetProcAddress (TARVEL_ENTRY below); this header gives the type of
  * each entry. Channel 0 is the pH, channel 1 the electrode potential in mV.
  *
- * Conventions. The std family (stdea ... stdsas) and the std-double family
+ * Conventions of 32-bit hosts (the top folder's DLLs). The std family
+ * (stdea ... stdsas) and the std-double family
  * (stdeadouble ... stdrsbdouble) are stdcall, which every Windows C compiler
  * knows as __stdcall: use them. The native family (ea ... psad) and the
  * double family (eadouble ... rsbdouble) use Delphi's register convention:
  * the first three 32-bit arguments in EAX, EDX and ECX, doubles pushed on the
  * stack in declaration order, the callee removes them. MSVC has no
- * equivalent (its __fastcall uses ECX and EDX), so under MSVC those entries
- * are not declared here. GCC and Clang can call them as
+ * equivalent (its __fastcall uses ECX and EDX), so under 32-bit MSVC those
+ * entries are not declared here. GCC and Clang can call them as
  * __attribute__((regparm(3), stdcall)), declared below for those compilers;
  * but where an entry has two doubles on the stack (sadouble, sbdouble) GCC
- * lays them out the other way round, so their types list the value first and
- * the channel second.
+ * lays them out the other way round, so there their types list the value
+ * first and the channel second.
+ *
+ * 64-bit hosts (x64 DLLs). x64 Windows has one calling convention: every
+ * family, the native and double ones included, is a plain call with the same
+ * arguments in their declared order and the same results, for every
+ * compiler, MSVC too. TARVEL_STDCALL and TARVEL_REGISTER mean nothing there.
  *
  * Texts. Every text an entry returns is a static, zero-terminated
  * Windows-1252 string owned by the DLL ("phm\xe8tre PHN130T,com1:" is the
@@ -42,10 +50,19 @@
 #define NOT_AVAILABLE (-777)
 #endif
 
-#if defined(_WIN32)
-#define TARVEL_STDCALL __stdcall
+/* TARVEL_STDCALL for the std families; TARVEL_REGISTER, where the compiler
+ * can make the call, for the native and double families. */
+#if defined(_WIN64) || defined(__x86_64__)
+#define TARVEL_STDCALL
+#define TARVEL_REGISTER
+#define TARVEL_TWO_DOUBLES(n, value) n, value
 #elif defined(__GNUC__) && defined(__i386__)
 #define TARVEL_STDCALL __attribute__((stdcall))
+#define TARVEL_REGISTER __attribute__((regparm(3), stdcall))
+/* GCC's regparm lays two stack doubles out the other way round. */
+#define TARVEL_TWO_DOUBLES(n, value) value, n
+#elif defined(_WIN32)
+#define TARVEL_STDCALL __stdcall
 #else
 #define TARVEL_STDCALL
 #endif
@@ -94,9 +111,9 @@ typedef double(TARVEL_STDCALL *tarvel_stdsbdouble_fn)(double n, double value);
 typedef const char *(TARVEL_STDCALL *tarvel_stdnsbdouble_fn)(double n);
 typedef double(TARVEL_STDCALL *tarvel_stdrsbdouble_fn)(double n);
 
-#if defined(__GNUC__) && defined(__i386__)
-/* Native and double families, register convention: GCC and Clang only. */
-#define TARVEL_REGISTER __attribute__((regparm(3), stdcall))
+#if defined(TARVEL_REGISTER)
+/* Native and double families: register convention on 32-bit x86 (GCC and
+ * Clang only), plain calls on x64. */
 
 typedef int32_t(TARVEL_REGISTER *tarvel_ea_fn)(int32_t n);
 typedef const char *(TARVEL_REGISTER *tarvel_nea_fn)(int32_t n);
@@ -122,12 +139,12 @@ typedef const double *(TARVEL_REGISTER *tarvel_psad_fn)(int32_t n, const double 
 
 typedef double(TARVEL_REGISTER *tarvel_eadouble_fn)(double n);
 typedef const char *(TARVEL_REGISTER *tarvel_neadouble_fn)(double n);
-typedef double(TARVEL_REGISTER *tarvel_sadouble_fn)(double value, double n); /* reversed */
+typedef double(TARVEL_REGISTER *tarvel_sadouble_fn)(TARVEL_TWO_DOUBLES(double n, double value));
 typedef const char *(TARVEL_REGISTER *tarvel_nsadouble_fn)(double n);
 typedef double(TARVEL_REGISTER *tarvel_rsadouble_fn)(double n);
 typedef double(TARVEL_REGISTER *tarvel_ebdouble_fn)(double n);
 typedef const char *(TARVEL_REGISTER *tarvel_nebdouble_fn)(double n);
-typedef double(TARVEL_REGISTER *tarvel_sbdouble_fn)(double value, double n); /* reversed */
+typedef double(TARVEL_REGISTER *tarvel_sbdouble_fn)(TARVEL_TWO_DOUBLES(double n, double value));
 typedef const char *(TARVEL_REGISTER *tarvel_nsbdouble_fn)(double n);
 typedef double(TARVEL_REGISTER *tarvel_rsbdouble_fn)(double n);
 #endif

@@ -30,5 +30,6 @@ configure_all() {
     configure_only win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim"
     wine32=OFF
     if "$root/scripts/wine32-works"; then wine32=ON; fi
-    configure_only win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32
+    configure_only win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32 \
+        -DTARVEL_WIN64_BUILD="$builds/win64"
 }

@@ -5,7 +5,8 @@
 #                  unit (under qemu-i386 where the kernel runs no 32-bit code)
 #   build/win64    64-bit Windows DLLs, tested under wine64 against the simulator
 #   build/win32    the five 32-bit Windows deliverables: PE checks everywhere,
-#                  Wine tests where this machine runs 32-bit Wine
+#                  Wine tests where this machine runs 32-bit Wine; the release
+#                  zip, with build/win64's DLLs and probe in x64/
 # Installs what is missing first (Debian packages, as root).
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -62,22 +63,30 @@ begin "build linux32"
 configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER="$runner" \
     -DTARVEL_SOAK_READINGS=100
 
+begin "fpc win64"
+# The Pascal sample hosts need Free Pascal for each Windows, built once per build tree.
+if ! fpc64=$("$root/scripts/fpc-windows.sh" "$builds/fpc-win64" win64); then
+    fpc64=
+    skipped+=("the 64-bit Pascal sample host: no Free Pascal for x86_64-win64")
+fi
 begin "build win64"
-configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READINGS=100
+configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READINGS=100 \
+    -DTARVEL_FPC="$fpc64"
 begin "wine prefix win64"
 "$root/scripts/wine-prefix" "$builds/win64/wineprefix" --64
 
 wine32=OFF
 if "$root/scripts/wine32-works"; then wine32=ON; fi
 # The Pascal sample host needs a Free Pascal cross compiler, built once per build tree.
-begin "fpc cross compiler"
-if ! fpc=$("$root/scripts/fpc-win32.sh" "$builds/fpc-win32"); then
+begin "fpc win32"
+if ! fpc=$("$root/scripts/fpc-windows.sh" "$builds/fpc-win32" win32); then
     fpc=
     skipped+=("the Pascal sample host: no Free Pascal cross compiler for 32-bit Windows")
 fi
 begin "build win32"
+# The release zip's x64/ comes from the 64-bit tree.
 configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32 \
-    -DTARVEL_FPC="$fpc"
+    -DTARVEL_FPC="$fpc" -DTARVEL_WIN64_BUILD="$builds/win64"
 if [ $wine32 = ON ]; then
     begin "wine prefix win32"
     "$root/scripts/wine-prefix" "$builds/win32/wineprefix"

@@ -3,7 +3,9 @@
 it: the export table holds exactly the names of the .def file, undecorated;
 the imports are functions of the lists below and nothing else; the file is
 at most 64 KiB, has no TLS directory (Windows XP crashes loading a DLL with
-static TLS through LoadLibrary) and carries its version resource.
+static TLS through LoadLibrary) and carries its version resource. A 64-bit
+file also carries unwind data (.pdata) for every export, without which an
+exception raised in the library never reaches the host's handler.
 With --probe, checks tarvel-probe.exe, which ships beside the DLLs and must
 start wherever they load: its imports are those of its own list below, it
 has no TLS directory and is at most 80 KiB.
@@ -69,6 +71,7 @@ PROBE_ALLOWED = {
 }
 
 TLS_DIRECTORY, RESOURCE_DIRECTORY = 9, 2
+EXCEPTION_DIRECTORY = 3
 
 
 def read_pe(path):
@@ -100,10 +103,24 @@ def read_pe(path):
         return data[start:data.index(b"\0", start)].decode("ascii")
 
     exports = []
+    export_rvas = {}
     if directory(0)[0] != 0:
         e = offset(directory(0)[0])
         count, names_rva = struct.unpack_from("<I", data, e + 24)[0], struct.unpack_from("<I", data, e + 32)[0]
         exports = [text(struct.unpack_from("<I", data, offset(names_rva) + 4 * i)[0]) for i in range(count)]
+        functions_rva, ordinals_rva = (struct.unpack_from("<I", data, e + at)[0] for at in (28, 36))
+
+        def export_rva(i):
+            ordinal = struct.unpack_from("<H", data, offset(ordinals_rva) + 2 * i)[0]
+            return struct.unpack_from("<I", data, offset(functions_rva) + 4 * ordinal)[0]
+        export_rvas = {name: export_rva(i) for i, name in enumerate(exports)}
+
+    # x64 unwind data: RUNTIME_FUNCTION entries (begin, end, unwind info).
+    unwind = []
+    unwind_rva, unwind_size = directory(EXCEPTION_DIRECTORY) if wide else (0, 0)
+    for i in range(unwind_size // 12):
+        begin, end, info = struct.unpack_from("<III", data, offset(unwind_rva) + 12 * i)
+        unwind.append((begin, end, info))
 
     imports = {}
     d = offset(directory(1)[0])
@@ -125,6 +142,7 @@ def read_pe(path):
         "size": len(data), "exports": exports, "imports": imports,
         "tls": directory(TLS_DIRECTORY) != (0, 0),
         "resources": directory(RESOURCE_DIRECTORY)[1] > 0,
+        "wide": wide, "export_rvas": export_rvas, "unwind": unwind,
     }
 
 
@@ -149,6 +167,17 @@ def size_and_tls_problems(pe, max_bytes):
     return problems
 
 
+def unwind_problems(pe):
+    """A 64-bit file: every export starts a function its unwind data covers."""
+    if not pe["wide"]:
+        return []
+    if not pe["unwind"]:
+        return ["no unwind data (.pdata)"]
+    uncovered = sorted(name for name, rva in pe["export_rvas"].items()
+                       if not any(begin == rva < end for begin, end, _ in pe["unwind"]))
+    return ["exports without unwind data: %s" % ", ".join(uncovered)] if uncovered else []
+
+
 def problems_of(pe, expected_exports):
     problems = []
     exports = pe["exports"]
@@ -162,7 +191,7 @@ def problems_of(pe, expected_exports):
     problems += size_and_tls_problems(pe, MAX_BYTES)
     if not pe["resources"]:
         problems.append("carries no version resource")
-    return problems
+    return problems + unwind_problems(pe)
 
 
 def probe_problems_of(pe):

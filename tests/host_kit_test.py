@@ -4,13 +4,19 @@ own declarations, and the sample hosts reading a simulated meter.
 
 Usage: host_kit_test.py imports EXPORTS_H TARVEL_PAS
        host_kit_test.py sample PORT METERSIM WINE_PREFIX RUNNER... HOST
+       host_kit_test.py package-sample PORT DLL METERSIM WINE_PREFIX RUNNER... HOST
 
 A sample host is run as a lab programmer would, "HOST PORT", with a meter
 on that port only: it must load tarvel_PORT.dll, print its title and read
-the meter's pH and potential."""
+the meter's pH and potential. package-sample runs a 64-bit host from a
+folder laid out as the release package's top folder: beside it a
+tarvel_PORT.dll no 64-bit process can load, the 64-bit DLL in x64/."""
+import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 
 failures = []
 
@@ -90,7 +96,18 @@ def sample(port, metersim, prefix, *command):
           % (port, result.returncode, out, result.stderr, expected))
 
 
-{"imports": imports, "sample": sample}[sys.argv[1]](*sys.argv[2:])
+def package_sample(port, dll, metersim, prefix, *command):
+    *runner, host = command
+    with tempfile.TemporaryDirectory() as top:
+        shutil.copy(host, top)
+        with open(os.path.join(top, "tarvel_%s.dll" % port), "wb") as foreign:
+            foreign.write(b"MZ" + bytes(510))  # not an image of this machine's
+        os.mkdir(os.path.join(top, "x64"))
+        shutil.copy(dll, os.path.join(top, "x64", "tarvel_%s.dll" % port))
+        sample(port, metersim, prefix, *runner, os.path.join(top, os.path.basename(host)))
+
+
+{"imports": imports, "sample": sample, "package-sample": package_sample}[sys.argv[1]](*sys.argv[2:])
 for failure in failures:
     print("FAILED:", failure)
 sys.exit(1 if failures else 0)

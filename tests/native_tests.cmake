@@ -53,6 +53,25 @@ add_test(NAME driver_test
          COMMAND ${TARVEL_METERSIM} --com 1,2 --link-dir ${TEST_DEVICE_DIR} --quiet
                  --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:driver_test>)
 
+# x86-64: every export as a plain call under any MXCSR a host may set.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+  add_executable(abi64_test abi64_test.cpp)
+  target_link_libraries(abi64_test PRIVATE test_host ${GTEST_LIBS})
+  add_test(NAME abi64_test
+           COMMAND ${TARVEL_METERSIM} --com 1 --link-dir ${TEST_DEVICE_DIR} --quiet
+                   --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:abi64_test>)
+  set_tests_properties(abi64_test PROPERTIES RESOURCE_LOCK test_devices)
+endif()
+# The user guide's Python example as a 64-bit Python runs it (Python loads
+# no sanitized library).
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64" AND NOT CMAKE_CROSSCOMPILING AND NOT TARVEL_SANITIZE)
+  add_test(NAME guide_python_example
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/guide_example_test.py
+                   ${PROJECT_SOURCE_DIR}/docs/USER-GUIDE.md $<TARGET_FILE:test_tarvel_1>
+                   ${TARVEL_METERSIM} ${TEST_DEVICE_DIR})
+  set_tests_properties(guide_python_example PROPERTIES RESOURCE_LOCK test_devices)
+endif()
+
 # 32-bit x86: every export called through hand-made register and stack
 # layouts (abi_thunks.S), checking what each leaves its host.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

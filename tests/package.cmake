@@ -1,15 +1,16 @@
 # Makes the release zip in a scratch directory and checks what it holds:
-# exactly the files a lab gets, and a SHA256SUMS naming every other file
+# exactly the files a lab gets, the DLLs and probes at the top for 32-bit
+# x86 and those in x64/ for x86-64, and a SHA256SUMS naming every other file
 # once, with its hash.
 #   cmake -DBUILD=<build dir> -DWORK=<scratch dir> -DEXTRA_PORTS=<ports, by commas> -P package.cmake
 cmake_policy(VERSION 3.20)
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD}/CPackConfig.cmake -B ${WORK}
-                RESULT_VARIABLE failed OUTPUT_QUIET)
+                RESULT_VARIABLE failed OUTPUT_VARIABLE output ERROR_VARIABLE output)
 file(GLOB zips ${WORK}/tarvel-*.zip)
 list(LENGTH zips count)
 if(failed OR NOT count EQUAL 1)
-  message(FATAL_ERROR "cpack made no zip")
+  message(FATAL_ERROR "cpack made no zip:\n${output}")
 endif()
 file(MAKE_DIRECTORY ${WORK}/unpacked)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zips} WORKING_DIRECTORY ${WORK}/unpacked)
@@ -21,16 +22,45 @@ set(expected SHA256SUMS tarvel_1.dll tarvel_2.dll tarvel_3.dll tarvel_4.dll tarv
              tarvel-probe.exe USER-GUIDE.md kit/include/tarvel.h kit/include/sample/tarvel_sample.c
              kit/bindings/README.md kit/bindings/pascal/tarvel.pas
              kit/bindings/pascal/sample/tarvelsample.dpr)
+set(x64 x64/tarvel_1.dll x64/tarvel_2.dll x64/tarvel_3.dll x64/tarvel_4.dll x64/tarvel_5.dll
+        x64/tarvel-probe.exe)
 string(REPLACE "," ";" extra "${EXTRA_PORTS}")
 foreach(port ${extra})
   list(APPEND expected more-ports/tarvel_${port}.dll)
+  list(APPEND x64 x64/more-ports/tarvel_${port}.dll)
 endforeach()
+list(APPEND expected ${x64})
 file(GLOB_RECURSE files RELATIVE ${root} ${root}/*)
 list(SORT files)
 list(SORT expected)
 if(NOT files STREQUAL expected)
   message(FATAL_ERROR "${top}.zip holds\n  ${files}\ninstead of\n  ${expected}")
 endif()
+
+# The machine a PE file is for, from its COFF header: 14c (i386) or 8664.
+function(pe_machine path out)
+  file(READ ${path} header LIMIT 4 OFFSET 60 HEX)
+  string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" pe "${header}")
+  math(EXPR machine_at "${pe} + 4")
+  file(READ ${path} machine LIMIT 2 OFFSET ${machine_at} HEX)
+  string(REGEX REPLACE "(..)(..)" "\\2\\1" machine "${machine}")
+  string(REGEX REPLACE "^0+" "" machine "${machine}")
+  set(${out} ${machine} PARENT_SCOPE)
+endfunction()
+foreach(file ${files})
+  if(NOT file MATCHES "\\.(dll|exe)$")
+    continue()
+  endif()
+  pe_machine(${root}/${file} machine)
+  if(file IN_LIST x64)
+    set(wanted 8664)
+  else()
+    set(wanted 14c)
+  endif()
+  if(NOT machine STREQUAL wanted)
+    message(FATAL_ERROR "${file} is for machine ${machine}, not ${wanted}")
+  endif()
+endforeach()
 
 # SHA256SUMS, as sha256sum -c reads it: "<hash>  <path>" per line.
 file(STRINGS ${root}/SHA256SUMS sums)

@@ -38,6 +38,24 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   endif()
 endif()
 
+# 64-bit: every export as a plain call under any MXCSR a host may set, and
+# an exception raised in the library caught by the host's own handler.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  enable_language(ASM)
+  add_executable(abi64_test abi64_test.cpp)
+  add_executable(unwind_test unwind_test.cpp seh_call.S)
+  foreach(test abi64_test unwind_test)
+    target_link_libraries(${test} PRIVATE test_host ${GTEST_LIBS})
+    if(TARVEL_WINE_TESTS)
+      add_test(NAME ${test}
+               COMMAND ${TARVEL_METERSIM} --com 1 --wine-prefix ${WINE_PREFIX} --quiet
+                       --run ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${test}>)
+      set_tests_properties(${test} PROPERTIES ENVIRONMENT WINEPREFIX=${WINE_PREFIX}
+                                              RESOURCE_LOCK wine_dosdevices)
+    endif()
+  endforeach()
+endif()
+
 if(TARVEL_WINE_TESTS)
   add_test(NAME unit_tests COMMAND unit_tests)
   add_test(NAME driver_test

@@ -17,7 +17,10 @@
 
   Conventions: the native family (ea ... psad) and the double family
   (eadouble ... rsbdouble) use Delphi's register convention, the std and
-  std-double families stdcall. Texts are static zero-terminated
+  std-double families stdcall. A 64-bit program (Delphi's or Free Pascal's
+  Win64 target) uses the package's x64 DLLs, where there is one calling
+  convention: the compiler makes every call the Win64 way whatever the
+  directive, so the same declarations serve. Texts are static zero-terminated
   Windows-1252 strings owned by the DLL: copy them, never free them; the
   empty text names a channel that does not exist. NOT_AVAILABLE is the
   answer without a value. Channel 0 is the pH, channel 1 the potential in
@@ -192,7 +195,10 @@ var
   5 come in the package's more-ports folder), which opens
   its port, and fills every entry above. False, with nothing loaded, when
   the DLL cannot be loaded or lacks an entry. A DLL loaded before is
-  unloaded first. }
+  unloaded first. A 64-bit program cannot load the 32-bit DLLs: it takes
+  x64\tarvel_<Port>.dll beside the program when the package's x64 folder is
+  there, else tarvel_<Port>.dll as a 32-bit one does (the search path,
+  beside the program first). }
 function TarvelLoad(Port: Integer): Boolean;
 { The same for a DLL named by its path. }
 function TarvelLoadFile(const FileName: AnsiString): Boolean;
@@ -294,15 +300,35 @@ begin
   Result := Complete;
 end;
 
-function TarvelLoad(Port: Integer): Boolean;
+{ The DLL of a port for a process of this bitness. }
+function PortLibrary(Port: Integer): AnsiString;
 var
   Number: ShortString;
+{$IFDEF WIN64}
+  Path: array[0..MAX_PATH] of AnsiChar;
+  Length_: Integer;
+  Own: AnsiString;
+{$ENDIF}
+begin
+  Str(Port, Number);
+  Result := 'tarvel_' + AnsiString(Number) + '.dll';
+{$IFDEF WIN64}
+  Length_ := GetModuleFileNameA(0, Path, SizeOf(Path));
+  while (Length_ > 0) and (Path[Length_ - 1] <> '\') do
+    Dec(Length_);
+  SetString(Own, Path, Length_);
+  Own := Own + 'x64\' + Result;
+  if (Length_ > 0) and (GetFileAttributesA(PAnsiChar(Own)) <> DWORD($FFFFFFFF)) then
+    Result := Own;
+{$ENDIF}
+end;
+
+function TarvelLoad(Port: Integer): Boolean;
 begin
   Result := False;
   if (Port < 1) or (Port > 255) then
     Exit;
-  Str(Port, Number);
-  Result := TarvelLoadFile('tarvel_' + AnsiString(Number) + '.dll');
+  Result := TarvelLoadFile(PortLibrary(Port));
 end;
 
 initialization

@@ -4,7 +4,9 @@
  * Exit status: 0 with a value, 1 when the meter gave none, 2 for a wrong
  * argument or a DLL that does not load.
  * Build: i686-w64-mingw32-gcc -I include include/sample/tarvel_sample.c
- *        -o tarvel_sample.exe (or cl /I include tarvel_sample.c) */
+ *        -o tarvel_sample.exe (or cl /I include tarvel_sample.c); for a 64-bit
+ *        host x86_64-w64-mingw32-gcc (or cl of an x64 prompt), run beside the
+ *        x64 folder's DLLs. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
