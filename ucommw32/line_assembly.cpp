@@ -54,7 +54,7 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint1
     for (uint16_t queued = source.bytesWaiting(); queued > 0; --queued)
         if (TakeByte(source, &line, 0))
             return Finished(line);
-    source.missedAt = source.ticks();
+    source.missedAt = start + elapsed; // when the time ran out
     source.missedLine = true;
     return 0;
 }
