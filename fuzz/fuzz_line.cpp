@@ -89,7 +89,8 @@ void CheckDrop(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint16_t t
     const uint32_t from = fake->elapsed;
     const bool missed = source.missedLine;
     const uint32_t missedAt = source.missedAt;
-    DropStaleInput(source, quietMs, lateMs, timeoutMs);
+    const StaleInputTimes times = {quietMs, lateMs, static_cast<uint16_t>(5 * quietMs)};
+    DropStaleInput(source, times, timeoutMs);
     const uint32_t took = fake->elapsed - from;
     if (took > timeoutMs + 4u)
         Fail("dropping stale input outlasted its time-out");

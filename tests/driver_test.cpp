@@ -218,11 +218,16 @@ TEST_F(Driver, LateRepliesReadBackToBackAreNeverTheNextAnswer) {
         }
     }
     // One late reply among prompt ones: the reading after it gets its own.
-    for (int i = 1; i <= 6; ++i) {
-        const bool late = i == 3;
-        host::SetMeter(1, std::string(late ? "fault=late\nlate_ms=1100\n" : "fault=none\n") +
-                              "mv=" + std::to_string(200 + i) + "\n");
-        EXPECT_EQ(d.read(1), late ? -777.0 : 200.0 + i) << "reading " << i;
+    // Also through a USB adapter, which delivers the late reply in bursts
+    // whose pauses are longer than the quiet time, past the late window.
+    for (const char *adapter : {"", "usb_ms=16\n", "usb_ms=40\n"}) {
+        for (int i = 1; i <= 4; ++i) {
+            const bool late = i == 2;
+            host::SetMeter(1, std::string(adapter) +
+                                  (late ? "fault=late\nlate_ms=1200\n" : "fault=none\n") +
+                                  "mv=" + std::to_string(200 + i) + "\n");
+            EXPECT_EQ(d.read(1), late ? -777.0 : 200.0 + i) << adapter << "reading " << i;
+        }
     }
 }
 

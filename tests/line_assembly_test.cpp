@@ -52,6 +52,9 @@ std::string Assemble(LineSource &source, uint16_t timeoutMs, uint16_t capacity =
     return std::string(line, AssembleLine(source, timeoutMs, line, capacity));
 }
 
+// The quiet time, the late window and the pause that ends a late reply.
+const StaleInputTimes Times = {10, 250, 100};
+
 class LineAssembly : public ::testing::Test {
   protected:
     void SetUp() override { script = &line; }
@@ -189,21 +192,21 @@ TEST_F(LineAssembly, StaleInputStillOnTheWireIsDropped) {
     Send(0, "mV: -123\r");
     Send(14, "\n"); // the line feed of a CR LF reply, a few ticks behind
     EXPECT_EQ(Take(), "mV: -123");
-    DropStaleInput(source, 10, 250, 1000);
+    DropStaleInput(source, Times, 1000);
     EXPECT_EQ(line.queue, "");
     EXPECT_TRUE(line.arrivals.empty());
     EXPECT_GE(line.now, 24u); // quiet for 10 ms after the line feed
 }
 
 TEST_F(LineAssembly, QuietLineIsClearedWithoutWaiting) {
-    DropStaleInput(source, 10, 250, 1000); // nothing ever heard
+    DropStaleInput(source, Times, 1000); // nothing ever heard
     EXPECT_LT(line.now, 3u);
     Send(line.now, "x\r");
     Take();
     line.now += 50;
     Send(line.now, "noise");
     const uint32_t start = line.now;
-    DropStaleInput(source, 10, 250, 1000);
+    DropStaleInput(source, Times, 1000);
     EXPECT_EQ(line.queue, "");
     EXPECT_LT(line.now - start, 15u);
 }
@@ -211,7 +214,7 @@ TEST_F(LineAssembly, QuietLineIsClearedWithoutWaiting) {
 TEST_F(LineAssembly, LineThatNeverFallsSilentIsGivenUpOnAtTheTimeOut) {
     for (uint32_t t = 0; t < 3000; t += 4)
         Send(t, "z");
-    DropStaleInput(source, 10, 250, 1000);
+    DropStaleInput(source, Times, 1000);
     EXPECT_GT(line.now, 1000u);
     EXPECT_LT(line.now, 1010u);
 }
@@ -227,7 +230,7 @@ TEST_F(LineAssembly, LateReplyAfterAMissedLineIsDroppedNotTakenNext) {
         EXPECT_EQ(Take(), "");
         const uint32_t missedAt = line.now;
         Send(missedAt + late, "pH 7.02 -123\r\n", 4); // 4 ms a byte, as at 2400 baud
-        DropStaleInput(source, 10, 250, 1000);
+        DropStaleInput(source, Times, 1000);
         EXPECT_TRUE(line.arrivals.empty()) << late << " ms late: still to come after the drop";
         EXPECT_EQ(line.queue, "") << late << " ms late";
         EXPECT_LE(line.now, missedAt + std::max(260u, late + 4 * 14 + 12)) << late << " ms late";
@@ -236,25 +239,51 @@ TEST_F(LineAssembly, LateReplyAfterAMissedLineIsDroppedNotTakenNext) {
     }
 }
 
+// A late reply that a USB adapter delivers in bursts, 16 or 40 ms apart
+// (longer than the quiet time), and that goes on past the late window: it is
+// dropped up to its carriage return, never left to open the next answer. One
+// without a carriage return is given up on after the longer pause.
+TEST_F(LineAssembly, LateReplyInBurstsIsDroppedWhole) {
+    for (const uint32_t pause : {16u, 40u}) {
+        line = ScriptedLine();
+        source.heardAny = source.missedLine = false;
+        EXPECT_EQ(Take(), "");
+        const uint32_t missedAt = line.now;
+        const std::string reply = "mV: +300  pH:  3.00\r";
+        for (size_t i = 0; i < reply.size(); i += 4)
+            Send(missedAt + 200 + static_cast<uint32_t>(i / 4 + 1) * pause, reply.substr(i, 4));
+        DropStaleInput(source, Times, 1000);
+        EXPECT_TRUE(line.arrivals.empty()) << pause << " ms bursts: the tail still to come";
+        Send(line.now, "mV: +301  pH:  3.01\r");
+        EXPECT_EQ(Take(), "mV: +301  pH:  3.01") << pause << " ms bursts";
+    }
+    EXPECT_EQ(Take(), "");
+    const uint32_t missedAt = line.now;
+    Send(missedAt + 240, "mV: +3"); // cut short
+    DropStaleInput(source, Times, 1000);
+    EXPECT_GE(line.now, missedAt + 240 + 100);
+    EXPECT_LE(line.now, missedAt + 240 + 104);
+}
+
 TEST_F(LineAssembly, LateWindowCostsNothingOnceOverOrAfterALine) {
     EXPECT_EQ(Take(), "");
     line.now += 300; // the host paused after the failed reading
     uint32_t start = line.now;
-    DropStaleInput(source, 10, 250, 1000);
+    DropStaleInput(source, Times, 1000);
     EXPECT_LT(line.now - start, 3u);
 
     Send(line.now, "7.02\r"); // a prompt answer: no window at all
     EXPECT_EQ(Take(), "7.02");
     line.now += 20;
     start = line.now;
-    DropStaleInput(source, 10, 250, 1000);
+    DropStaleInput(source, Times, 1000);
     EXPECT_LT(line.now - start, 3u);
 
     // The window's limit: a reply that begins after it is an answer to the
     // next query as far as any driver can tell.
     EXPECT_EQ(Take(), "");
     const uint32_t missedAt = line.now;
-    DropStaleInput(source, 10, 250, 1000);
+    DropStaleInput(source, Times, 1000);
     EXPECT_GE(line.now, missedAt + 259);
     EXPECT_LE(line.now, missedAt + 262);
     Send(missedAt + 300, "7.03\r");

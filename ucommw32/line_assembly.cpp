@@ -59,21 +59,45 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint1
     return 0;
 }
 
-void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint16_t timeoutMs) {
+namespace {
+
+// After a missed line: whether the dropped bytes end inside a line (a late
+// reply still coming) once byte has gone. A line feed opens no line: it
+// ends a CR LF reply, or belongs to the line it comes in.
+bool StillOpen(bool open, char byte) { return byte == '\r' ? false : byte == '\n' ? open : true; }
+
+} // namespace
+
+void DropStaleInput(LineSource &source, const StaleInputTimes &times, uint16_t timeoutMs) {
     const uint32_t start = source.ticks();
+    // After a missed line the bytes are taken one by one, to see where the
+    // late reply ends: a USB adapter delivers it in bursts with pauses longer
+    // than the quiet time between them, and its tail must not open the next
+    // answer.
+    const bool afterMiss = source.missedLine;
+    bool openLine = false;
     for (;;) {
         const uint32_t now = source.ticks();
         if (source.bytesWaiting() > 0) {
-            source.purge();
+            if (afterMiss) {
+                char byte;
+                for (uint16_t queued = source.bytesWaiting(); queued > 0; --queued)
+                    if (source.readByte(&byte, 0))
+                        openLine = StillOpen(openLine, byte);
+            } else {
+                source.purge();
+            }
             source.lastByteAt = now;
             source.heardAny = true;
         }
         // How much longer the line must be watched: until it has been quiet
-        // for quietMs, and after a missed line until its late window is over.
+        // long enough (longer inside a late reply), and after a missed line
+        // until its late window is over.
         uint32_t left = 0;
+        const uint32_t quietMs = openLine ? times.openLineQuietMs : times.quietMs;
         if (source.heardAny && now - source.lastByteAt < quietMs)
             left = quietMs - (now - source.lastByteAt);
-        const uint32_t window = static_cast<uint32_t>(lateMs) + quietMs;
+        const uint32_t window = static_cast<uint32_t>(times.lateMs) + times.quietMs;
         if (source.missedLine && now - source.missedAt < window) {
             const uint32_t windowLeft = window - (now - source.missedAt);
             if (windowLeft > left)
@@ -89,6 +113,7 @@ void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint1
         if (source.readByte(&byte, left < timeLeft ? left : timeLeft)) {
             source.lastByteAt = source.ticks();
             source.heardAny = true;
+            openLine = afterMiss && StillOpen(openLine, byte);
         }
     }
     source.missedLine = false;

@@ -40,6 +40,16 @@ struct LineSource {
 // missed (missedAt, missedLine) for the next DropStaleInput.
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *line, uint16_t capacity);
 
+// How long DropStaleInput watches the line.
+struct StaleInputTimes {
+    uint16_t quietMs; // silence that ends the drop
+    uint16_t lateMs;  // after a missed line: how late a reply may begin and still be dropped
+    // After a missed line: silence that ends the drop inside a late reply
+    // (bytes since its last carriage return), longer than the pauses of a USB
+    // adapter between the bursts it delivers a line in.
+    uint16_t openLineQuietMs;
+};
+
 // Drops the bytes waiting and those still arriving: returns once no byte has
 // come in for quietMs (the rest of a reply, such as the line feed after its
 // carriage return, may still be on the wire), or after timeoutMs at most.
@@ -47,5 +57,7 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *line, uint16
 // passed since the miss, so that a late reply that begins up to lateMs after
 // it is dropped here rather than taken for the answer to the next query; the
 // part of that window that has already gone by is not waited for again. A
-// reply later than that cannot be told from a prompt answer.
-void DropStaleInput(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint16_t timeoutMs);
+// late reply is dropped whole: inside it, the drop ends only at its carriage
+// return or after openLineQuietMs of silence. A reply later than that cannot
+// be told from a prompt answer.
+void DropStaleInput(LineSource &source, const StaleInputTimes &times, uint16_t timeoutMs);

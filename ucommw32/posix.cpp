@@ -240,7 +240,10 @@ void Purge() {
 
 } // namespace
 
-void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, LateReplyMs, TimeoutMs); }
+void DiscardInput() {
+    const StaleInputTimes times = {QuietMs, LateReplyMs, LateLinePauseMs};
+    DropStaleInput(PortLineSource, times, TimeoutMs);
+}
 
 uint16_t ReadLine(char line[LineCapacity]) {
     return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);

@@ -60,7 +60,8 @@ uint16_t BytesWaiting();
 // got no line in time, it first watches the line until LateReplyMs + QuietMs
 // have passed since that time-out (less whatever part of it has gone by
 // already), dropping what comes: a reply that begins up to LateReplyMs late
-// is never taken for the answer to the next query. A reply that comes later
+// is never taken for the answer to the next query, however its bytes are
+// spread out. A reply that comes later
 // still cannot be told from a prompt answer to the next one.
 void DiscardInput();
 
@@ -69,8 +70,12 @@ void DiscardInput();
 constexpr uint16_t QuietMs = 10;
 
 // How late after a time-out a reply may begin and still be dropped rather
-// than taken for the answer to the next query.
+// than taken for the answer to the next query. Such a reply is dropped whole:
+// until its carriage return, or until it has paused for LateLinePauseMs
+// (longer than a USB adapter's default 16 ms between the bursts it delivers
+// a line in).
 constexpr uint16_t LateReplyMs = 250;
+constexpr uint16_t LateLinePauseMs = 100;
 
 // The longest line ReadLine keeps: the size of the input queue. At 2400 baud
 // not even 250 bytes arrive within the time-out.

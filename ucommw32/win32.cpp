@@ -165,7 +165,10 @@ namespace {
 void Purge() { PurgeComm(PortHandle, PURGE_RXCLEAR); }
 } // namespace
 
-void DiscardInput() { DropStaleInput(PortLineSource, QuietMs, LateReplyMs, TimeoutMs); }
+void DiscardInput() {
+    const StaleInputTimes times = {QuietMs, LateReplyMs, LateLinePauseMs};
+    DropStaleInput(PortLineSource, times, TimeoutMs);
+}
 
 uint16_t ReadLine(char line[LineCapacity]) {
     return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
