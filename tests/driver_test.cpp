@@ -224,7 +224,7 @@ TEST_F(Driver, LateRepliesReadBackToBackAreNeverTheNextAnswer) {
         for (int i = 1; i <= 4; ++i) {
             const bool late = i == 2;
             host::SetMeter(1, std::string(adapter) +
-                                  (late ? "fault=late\nlate_ms=1200\n" : "fault=none\n") +
+                                  (late ? "fault=late\nlate_ms=1170\n" : "fault=none\n") +
                                   "mv=" + std::to_string(200 + i) + "\n");
             EXPECT_EQ(d.read(1), late ? -777.0 : 200.0 + i) << adapter << "reading " << i;
         }
