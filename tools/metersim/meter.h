@@ -32,6 +32,9 @@ struct Meter {
     bool connected = false; // false once reading the master gave EIO (slave closed)
     bool blocked = false;   // the last write found the pty full
     std::string line;       // bytes received since the last CR
+    // When the master was last found empty: a query read later came after it
+    // (unset until the first such read).
+    Clock::time_point empty_at{};
     unsigned long seq = 0;
     std::deque<Chunk> out; // bytes the line still has to send
     UsbAdapter adapter;    // bytes the line sent, on their way to the pty

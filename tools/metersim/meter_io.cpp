@@ -30,6 +30,7 @@ void receive(Meter &m, bool instant) {
     if (m.master < 0)
         return;
     for (;;) {
+        const Clock::time_point before = Clock::now();
         ssize_t n = read(m.master, buf, sizeof buf);
         // Opens are counted after the read, never before it: the driver opened the slave before
         // it wrote what this read returns, so the event of that open is queued by now and counts
@@ -39,6 +40,7 @@ void receive(Meter &m, bool instant) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
+            m.empty_at = before;
             m.connected = true;
             return;
         }
@@ -58,7 +60,9 @@ void receive(Meter &m, bool instant) {
             }
             Control c = read_control(m);
             if (c.answer == "any" || (c.answer == "query" && m.line == "?RD"))
-                handle_query(m, c, now, instant);
+                handle_query(m, c, now,
+                             m.empty_at == Clock::time_point{} ? now : std::min(m.empty_at, now),
+                             instant);
             m.line.clear();
         }
     }

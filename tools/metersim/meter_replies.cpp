@@ -77,7 +77,8 @@ Clock::time_point queue_end(const Meter &m, Clock::time_point from, bool instant
 
 } // namespace
 
-void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool instant) {
+void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::time_point earliest,
+                  bool instant) {
     m.adapter.set_latency(c.usb_ms);
     std::string fault = c.fault;
     if (fault == "random")
@@ -119,7 +120,14 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool in
         reply.push_back({start, text});
     }
 
-    bool valid = reply_valid(m, reply, arrival + kReplyDeadline, instant);
+    // Valid only if the CR goes out in time after the earliest the query can have been sent.
+    bool valid = reply_valid(m, reply, earliest + kReplyDeadline, instant);
+    // How long after the earliest sending of the query the reply starts (-1: no reply).
+    const long start_ms =
+        reply.empty()
+            ? -1L
+            : static_cast<long>(
+                  std::chrono::duration_cast<milliseconds>(reply.front().start - earliest).count());
     char buf[96];
     std::string entry = "q=" + std::to_string(++m.seq) + " ";
     if (c.has_reply) {
@@ -141,6 +149,7 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool in
     for (const Chunk &chunk : reply)
         bytes += chunk.bytes.size();
     entry += " fault=" + fault + " valid=" + (valid ? "1" : "0") +
-             " bytes=" + std::to_string(bytes) + " opens=" + std::to_string(m.opens) + "\n";
+             " bytes=" + std::to_string(bytes) + " opens=" + std::to_string(m.opens) +
+             " start_ms=" + std::to_string(start_ms) + "\n";
     write_all(m.log_fd, entry);
 }

@@ -17,5 +17,8 @@ std::string default_reply(double ph, long mv);
 bool reading_line(const std::string &l);
 
 // Handles one query under control settings c: logs the reading, schedules the reply after
-// whatever is still queued (the meter answers one query at a time).
-void handle_query(Meter &m, const Control &c, Clock::time_point arrival, bool instant);
+// whatever is still queued (the meter answers one query at a time). arrival is when metersim
+// read the query, earliest when the master was last seen empty before: the driver sent it in
+// between (long before arrival if metersim was kept off the processor).
+void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::time_point earliest,
+                  bool instant);
