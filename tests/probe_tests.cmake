@@ -33,7 +33,8 @@ if(WIN32)
   add_test(NAME probe_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix ${PROBE_PREFIX}
                                      ${prefix_arch})
   add_test(NAME probe_prefix_stop COMMAND /usr/lib/wine/wineserver -k)
-  set_tests_properties(probe_prefix PROPERTIES FIXTURES_SETUP probe_prefix)
+  set_tests_properties(probe_prefix PROPERTIES FIXTURES_SETUP probe_prefix
+                       ENVIRONMENT WINEPREFIX=${PROBE_PREFIX})
   set_tests_properties(probe_prefix_stop PROPERTIES FIXTURES_CLEANUP probe_prefix
                        ENVIRONMENT WINEPREFIX=${PROBE_PREFIX})
 else()
