@@ -4,9 +4,10 @@
 #   build/linux32  Linux i686: the register and stdcall conventions and the x87
 #                  unit (under qemu-i386 where the kernel runs no 32-bit code)
 #   build/win64    64-bit Windows DLLs, tested under wine64 against the simulator
-#   build/win32    the five 32-bit Windows deliverables: PE checks everywhere,
-#                  Wine tests where this machine runs 32-bit Wine; the release
-#                  zip, with build/win64's DLLs and probe in x64/
+#   build/win32    the five 32-bit Windows deliverables: PE checks, the release
+#                  zip (with build/win64's DLLs and probe in x64/); the Wine
+#                  tests under 32-bit Wine here, or where the kernel runs no
+#                  32-bit code in an emulated 32-bit PC (scripts/win32-guest)
 # Installs what is missing first (Debian packages, as root).
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -56,9 +57,6 @@ begin "build asan"
 configure asan "" -DTARVEL_SANITIZE=ON -DTARVEL_SOAK_READINGS=50 -DTARVEL_RELOAD_CYCLES=200
 
 runner=$("$root/scripts/i386-runner")
-if [ -n "$runner" ]; then
-    skipped+=("the i686 Linux tests on a real x87 unit: this kernel runs no 32-bit code, they ran under $runner, which raises no x87 exception")
-fi
 begin "build linux32"
 configure linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_I386_RUNNER="$runner" \
     -DTARVEL_SOAK_READINGS=100
@@ -75,8 +73,23 @@ configure win64 mingw-x86_64.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_SOAK_READIN
 begin "wine prefix win64"
 "$root/scripts/wine-prefix" "$builds/win64/wineprefix" --64
 
-wine32=OFF
-if "$root/scripts/wine32-works"; then wine32=ON; fi
+# The 32-bit deliverables' Wine tests run under this machine's 32-bit Wine
+# where its kernel runs 32-bit code, else in an emulated 32-bit PC
+# (scripts/win32-guest, built once and cached), with an i686 simulator.
+wine32=OFF where32=
+sim32=$sim
+if "$root/scripts/wine32-works"; then
+    wine32=ON where32=native
+elif why=$("$root/scripts/win32-guest" --can); then
+    begin "guest build"
+    if guest_log=$("$root/scripts/win32-guest" --build 2>&1); then
+        wine32=ON where32=guest
+        sim32=$builds/linux32/tools/metersim
+    else
+        printf '%s\n' "$guest_log" | tail -n 20
+        why="the emulated 32-bit PC could not be built (its last lines are above)"
+    fi
+fi
 # The Pascal sample host needs a Free Pascal cross compiler, built once per build tree.
 begin "fpc win32"
 if ! fpc=$("$root/scripts/fpc-windows.sh" "$builds/fpc-win32" win32); then
@@ -85,29 +98,52 @@ if ! fpc=$("$root/scripts/fpc-windows.sh" "$builds/fpc-win32" win32); then
 fi
 begin "build win32"
 # The release zip's x64/ comes from the 64-bit tree.
-configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim" -DTARVEL_WINE_TESTS=$wine32 \
+configure win32 mingw-i686.cmake -DTARVEL_METERSIM="$sim32" -DTARVEL_WINE_TESTS=$wine32 \
     -DTARVEL_FPC="$fpc" -DTARVEL_WIN64_BUILD="$builds/win64"
-if [ $wine32 = ON ]; then
+case $where32 in
+native)
     begin "wine prefix win32"
     "$root/scripts/wine-prefix" "$builds/win32/wineprefix"
-else
-    skipped+=("the 32-bit deliverables under Wine (driver, ABI, soak, reload, replug, probe and sample-host tests): this machine runs no 32-bit code, so they got their PE checks only")
-fi
+    ;;
+guest) ;;
+*)
+    skipped+=("the 32-bit deliverables under Wine (driver, ABI, soak, reload, replug, probe and sample-host tests): this kernel runs no 32-bit code and $why, so they got their PE checks only")
+    ;;
+esac
 
 status=0
 for dir in native asan linux32 win64 win32; do
     begin "tests $dir"
     echo "== tests: $dir"
-    (cd "$builds/$dir" && ctest --output-on-failure -j 2) || status=1
+    only_here=()
+    if [ $dir = win32 ] && [ "$where32" = guest ]; then only_here=(-LE wine); fi
+    (cd "$builds/$dir" && ctest --output-on-failure -j 2 "${only_here[@]}") || status=1
 done
+if [ "$where32" = guest ]; then
+    begin "tests win32 guest"
+    echo "== tests: win32, the Wine tests in the emulated 32-bit PC"
+    shares=(--share "$root")
+    case $builds/ in "$root"/*) ;; *) shares+=(--share "$builds") ;; esac
+    "$root/scripts/win32-guest" "${shares[@]}" -- "$root/scripts/guest/wine-tests" "$builds/win32" \
+        -j 2 || status=1
+fi
 begin "valgrind native"
 echo "== valgrind: native"
 "$root/scripts/memcheck.sh" "$builds/native" || status=1
 begin fuzz
 echo "== fuzz"
 "$root/fuzz/run.sh" "$builds/fuzz" || status=1
+if [ -n "$runner" ]; then
+    also=
+    [ "$where32" != guest ] || also="; the DLLs' x87 checks ran in the emulated 32-bit PC"
+    skipped+=("the i686 Linux tests on a real x87 unit: this kernel runs no 32-bit code, they ran under $runner, which raises no x87 exception$also")
+fi
 trap - EXIT
 report_times
+case $where32 in
+native) echo "32-bit deliverables: Wine tests ran under this machine's 32-bit Wine" ;;
+guest) echo "32-bit deliverables: Wine tests ran in the emulated 32-bit PC (scripts/win32-guest)" ;;
+esac
 for what in "${skipped[@]}"; do
     echo "SKIPPED: $what"
 done
