@@ -3,23 +3,46 @@
 # Wine prefix and reads it with tarvel-probe.exe through tarvel_1.dll: a few
 # live readings while the simulated pH drifts, then one with the meter
 # silent (the host's -777). Installs what is missing first (Debian, as root).
+#   scripts/demo.sh        the 32-bit DLL where this machine runs 32-bit Wine,
+#                          else the 64-bit one under wine64 (quick)
+#   scripts/demo.sh --32   the 32-bit DLL, where the kernel runs no 32-bit
+#                          code in the emulated 32-bit PC (scripts/win32-guest)
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-"$root/scripts/install-deps.sh"
-
-echo "building (native simulator, 64-bit and 32-bit Windows DLLs) ..."
-configure_all
-build win64 tarvel-probe tarvel_1
-build win32 tarvel-probe tarvel_1 tarvel_2 tarvel_3 tarvel_4 tarvel_5
-if [ $wine32 = ON ]; then
+mode=${1-}
+if [ "$mode" = --in-guest ]; then
+    # The build's second half, in the emulated PC: its own simulator and a
+    # copy of its warmed Wine prefix.
+    sim=$builds/linux32/tools/metersim
     dir=$builds/win32 loader=() arch=()
-    echo "using the 32-bit tarvel_1.dll under Wine"
+    prefix=/tmp/demo-wineprefix
+    cp -a /opt/wine-template "$prefix"
 else
-    dir=$builds/win64 loader=(--64) arch=(--64)
-    echo "this machine runs no 32-bit Wine: using the 64-bit tarvel_1.dll under wine64 instead"
+    "$root/scripts/install-deps.sh"
+    echo "building (native simulator, 64-bit and 32-bit Windows DLLs) ..."
+    configure_all
+    build win64 tarvel-probe tarvel_1
+    build win32 tarvel-probe tarvel_1 tarvel_2 tarvel_3 tarvel_4 tarvel_5
+    if [ $wine32 = ON ]; then
+        dir=$builds/win32 loader=() arch=()
+        echo "using the 32-bit tarvel_1.dll under Wine"
+    elif [ "$mode" = --32 ]; then
+        echo "this machine runs no 32-bit code: reading through the 32-bit tarvel_1.dll in the"
+        echo "emulated 32-bit PC (the first time it is built, about 5 minutes; each run boots it)"
+        configure_only linux32 linux-i686.cmake -DTARVEL_METERSIM="$sim"
+        build linux32 metersim
+        shares=(--share "$root")
+        case $builds/ in "$root"/*) ;; *) shares+=(--share "$builds") ;; esac
+        exec "$root/scripts/win32-guest" "${shares[@]}" -- \
+            env TARVEL_BUILD_DIR="$builds" "$root/scripts/demo.sh" --in-guest
+    else
+        dir=$builds/win64 loader=(--64) arch=(--64)
+        echo "this machine runs no 32-bit Wine: using the 64-bit tarvel_1.dll under wine64 instead"
+        echo "(scripts/demo.sh --32 reads through the 32-bit one in an emulated 32-bit PC)"
+    fi
+    prefix=$dir/demo-wineprefix
 fi
 
-prefix=$dir/demo-wineprefix
 work=$(mktemp -d /tmp/tarvel-demo.XXXXXX)
 sim_pid=
 drift_pid=
