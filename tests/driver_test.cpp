@@ -8,6 +8,15 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "exports.h"
 #include "host.h"
 
@@ -300,6 +309,121 @@ TEST_F(Driver, ReadingWithoutQueryOpensNoLateWindow) {
     EXPECT_EQ(value, 7.02);
     EXPECT_LT(ms, 250);
 }
+
+// What a reading may take at worst, with a line that never falls silent and
+// a write that hangs: three time-outs and the bytes still queued.
+const double WorstReadingMs = 3 * 1000 + 300;
+
+// A turn held when the library is unloaded: the unload waits for the reading
+// in flight, never for those still queued behind it (they answer -777 at
+// once), and on Windows never longer than a reading's worst case for a turn
+// whose thread was killed.
+TEST_F(Driver, UnloadWaitsForTheReadingInFlightOnly) {
+    Deliverable d(1);
+    host::SetMeter(1, "fault=silent\n");
+    double inFlight = 0, queued[2] = {0, 0};
+    std::thread first([&] { inFlight = d.read(0); });
+    host::SleepMs(100);
+    std::thread second([&] { queued[0] = d.read(0); }), third([&] { queued[1] = d.read(1); });
+    host::SleepMs(100);
+    const double ms = Timed([&] { host::RunUnloadCode(d.library, false); });
+    const double after = host::NowMs();
+    first.join();
+    second.join();
+    third.join();
+    EXPECT_EQ(inFlight, -777.0);
+    EXPECT_EQ(queued[0], -777.0);
+    EXPECT_EQ(queued[1], -777.0);
+    EXPECT_GT(ms, 600); // the reading in flight had 800 ms to go
+    EXPECT_LT(ms, 1300);
+    EXPECT_LT(host::NowMs() - after, 100) << "the queued readings waited";
+}
+
+#if defined(_WIN32)
+TEST_F(Driver, UnloadDoesNotWaitForeverOnAKilledReading) {
+    Deliverable d(1);
+    host::SetMeter(1, "fault=silent\n");
+    HANDLE reader = CreateThread(
+        nullptr, 0,
+        [](LPVOID library) -> DWORD {
+            host::Export<decltype(&ead)>(library, "ead")(0);
+            return 0;
+        },
+        d.library, 0, nullptr);
+    host::SleepMs(200);
+    TerminateThread(reader, 1);
+    CloseHandle(reader);
+    // The unload runs in a thread of its own, so that a hang fails the test
+    // rather than stopping it.
+    static volatile bool unloaded;
+    unloaded = false;
+    const double start = host::NowMs();
+    std::thread([&] {
+        host::RunUnloadCode(d.library, false);
+        unloaded = true;
+    }).detach();
+    while (!unloaded && host::NowMs() - start < WorstReadingMs + 2000)
+        host::SleepMs(10);
+    ASSERT_TRUE(unloaded) << "unload still waiting after " << host::NowMs() - start << " ms";
+    EXPECT_LT(host::NowMs() - start, WorstReadingMs);
+}
+#else
+// Waits up to limitMs for child to end: its exit status, or -1 when it had
+// to be killed.
+int WaitForChild(pid_t child, double limitMs) {
+    const double start = host::NowMs();
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (host::NowMs() - start > limitMs) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        host::SleepMs(5);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A process that ends while one of its readings is under way: exit() from a
+// signal handler that interrupted the reading runs the library's unload on
+// the very thread that holds the turn.
+TEST_F(Driver, ExitFromASignalHandlerDuringAReadingEnds) {
+    host::SetMeter(1, "fault=silent\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Deliverable d(1);
+        signal(SIGALRM, [](int) { exit(0); });
+        const itimerval soon = {{0, 0}, {0, 300000}};
+        setitimer(ITIMER_REAL, &soon, nullptr);
+        d.read(0);
+        _exit(2);
+    }
+    const double start = host::NowMs();
+    EXPECT_EQ(WaitForChild(child, 300 + WorstReadingMs), 0);
+    EXPECT_LT(host::NowMs() - start, 300 + WorstReadingMs);
+}
+
+// A process forked while another of its threads held a turn (Python's
+// multiprocessing forks): the child has no such thread, and reads all the
+// same.
+TEST_F(Driver, ChildForkedDuringAReadingReads) {
+    Deliverable d(1);
+    host::SetMeter(1, "fault=silent\n");
+    std::thread reader([&] { d.read(0); });
+    host::SleepMs(200);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        host::SleepMs(1500); // the parent's reading is over by then
+        const double value = d.read(0);
+        _exit(value == 5.55 ? 0 : 1);
+    }
+    reader.join();
+    host::SetMeter(1, "ph=5.55\n");
+    EXPECT_EQ(WaitForChild(child, 1300 + WorstReadingMs), 0);
+}
+#endif
 
 TEST_F(Driver, MissingPortAnswersNoValueAfterAboutASecond) {
     Deliverable d(3);
