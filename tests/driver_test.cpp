@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
@@ -241,14 +242,17 @@ TEST_F(Driver, LateRepliesReadBackToBackAreNeverTheNextAnswer) {
 }
 
 // Two host threads reading one library at once (a timer thread beside the
-// window thread) each get their own channel's value: readings take turns, so
-// neither purges, steals or mixes the other's reply. Through pead's address
-// too, which keeps its channel's value while the other thread reads.
-TEST_F(Driver, TwoThreadsReadingOneLibraryEachGetTheirOwnChannel) {
-    host::SetMeter(1, "ph=7.02\nmv=123\n");
+// window thread) each get the answer to their own query: readings take
+// turns, so neither purges, steals or mixes the other's reply. The meter
+// answers each query with values of its own (query q: pH (q - 1) / 100,
+// q - 901 mV),
+// so every answer names its query, and no two may name the same one. Through
+// pead's address too, which keeps the thread's latest value of its channel
+// while the other thread reads.
+TEST_F(Driver, TwoThreadsReadingOneLibraryEachGetTheirOwnAnswer) {
+    host::SetMeter(1, "ph=0\nmv=-900\nstep=1\n");
     Deliverable d(1);
     ASSERT_NE(d.stdRead, nullptr);
-    const double expected[2] = {7.02, 123.0};
     const size_t before = Queries(1);
     std::vector<double> got[2];
     auto byValue = [&](int32_t channel) {
@@ -262,12 +266,14 @@ TEST_F(Driver, TwoThreadsReadingOneLibraryEachGetTheirOwnChannel) {
 
     // Each thread watches the value behind its address until its next
     // reading, while the other thread's readings go on.
+    size_t changed[2] = {0, 0};
     auto byAddress = [&](int32_t channel) {
         for (int i = 0; i < 8; ++i) {
             const volatile double *value = d.readByAddress(channel);
-            const double end = host::NowMs() + 30;
+            const double read = *value, end = host::NowMs() + 30;
+            got[channel].push_back(read);
             do {
-                got[channel].push_back(static_cast<double>(*value));
+                changed[channel] += *value != read;
                 host::SleepMs(1);
             } while (host::NowMs() < end);
         }
@@ -275,13 +281,17 @@ TEST_F(Driver, TwoThreadsReadingOneLibraryEachGetTheirOwnChannel) {
     std::thread phAddress(byAddress, 0), mvAddress(byAddress, 1);
     phAddress.join();
     mvAddress.join();
-    for (int32_t channel : {0, 1}) {
-        const size_t wrong =
-            static_cast<size_t>(std::count_if(got[channel].begin(), got[channel].end(),
-                                              [&](double v) { return v != expected[channel]; }));
-        EXPECT_EQ(wrong, 0u) << "channel " << channel << ": " << wrong << " of "
-                             << got[channel].size() << " answers not " << expected[channel];
-    }
+    std::vector<long> answered; // the query number each answer names
+    for (double v : got[0])
+        answered.push_back(std::lround(v * 100) + 1);
+    for (double v : got[1])
+        answered.push_back(std::lround(v) + 901);
+    std::sort(answered.begin(), answered.end());
+    EXPECT_EQ(std::adjacent_find(answered.begin(), answered.end()), answered.end())
+        << "two readings took the same reply";
+    EXPECT_GE(answered.front(), static_cast<long>(before) + 1);
+    EXPECT_LE(answered.back(), static_cast<long>(before) + 32);
+    EXPECT_EQ(changed[0] + changed[1], 0u) << "a value behind pead's address changed";
 }
 
 TEST_F(Driver, UnknownChannelSendsNothingButConsumesALine) {
