@@ -34,7 +34,7 @@ uint32_t NowMs() {
 }
 
 #if defined(TARVEL_COARSE_TIMER)
-// Test copies only: every timed wait lasts until the next tick of a 64 Hz
+// Unit tests only: every timed wait lasts until the next tick of a 64 Hz
 // timer, as on a stock Windows (Wine's timers are exact).
 DWORD Coarse(DWORD ms) {
     LARGE_INTEGER perSecond, now;
@@ -50,6 +50,7 @@ DWORD Coarse(DWORD ms) { return ms; }
 #endif
 
 void Pause() { Sleep(Coarse(1)); }
+void GiveWay() { Sleep(0); }
 
 // Sleeps until a turn is handed on, waitMs at most; true when woken by it.
 bool AwaitHandOn(uint32_t waitMs) {
@@ -93,6 +94,7 @@ bool AwaitHandOn(uint32_t) {
     Pause();
     return false;
 }
+void GiveWay() {}
 void HandedOn() {}
 void TurnTaken() {}
 
@@ -151,8 +153,8 @@ uint32_t TakeReadingTurn(uint32_t longestTurnMs) {
 #endif
     const uint32_t ticket = __atomic_fetch_add(&NextTicket, 1u, __ATOMIC_SEQ_CST);
     uint32_t watched = ticket; // no turn watched yet: it is never this one
-    uint32_t watchedSince = 0;
-    bool handOnSeen = false;
+    uint32_t watchedSince = 0, signalSince = 0;
+    bool handOnSeen = false, signalSeen = false;
     for (;;) {
         const uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
         if (serving == ticket)
@@ -160,13 +162,24 @@ uint32_t TakeReadingTurn(uint32_t longestTurnMs) {
         if (serving != watched) {
             watched = serving;
             watchedSince = NowMs();
+            signalSeen = false;
         } else if (Elapsed(watchedSince) > longestTurnMs) {
             // A turn held longer than any reading lasts belongs to a thread
             // that is gone (killed while it read or waited): skip it.
             HandOn(serving);
             continue;
         } else if (handOnSeen) {
-            Pause(); // a hand-on signal left over: look in steps, not in a spin
+            // The hand-on signal is still set for the thread that took the
+            // turn and has yet to reset it (or was left set): let that thread
+            // run, and after a moment look in steps rather than spin.
+            if (!signalSeen) {
+                signalSeen = true;
+                signalSince = NowMs();
+            }
+            if (Elapsed(signalSince) < 2)
+                GiveWay();
+            else
+                Pause();
         }
         const uint32_t left = longestTurnMs + 1u - Elapsed(watchedSince);
         handOnSeen = AwaitHandOn(left < LookEveryMs ? left : LookEveryMs);
