@@ -215,6 +215,12 @@ void AwaitReadingInFlight(uint32_t limitMs) {
         return;
 #endif
     const uint32_t start = NowMs();
-    while (__atomic_load_n(&Serving, __ATOMIC_SEQ_CST) == serving && Elapsed(start) <= limitMs)
-        AwaitHandOn(1);
+    while (__atomic_load_n(&Serving, __ATOMIC_SEQ_CST) == serving) {
+        if (Elapsed(start) > limitMs) {
+            HandOn(serving); // no reading behind it any more: its thread is gone
+            return;
+        }
+        if (AwaitHandOn(LookEveryMs) && __atomic_load_n(&Serving, __ATOMIC_SEQ_CST) == serving)
+            Pause(); // the hand-on signal was left set
+    }
 }

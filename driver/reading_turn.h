@@ -35,7 +35,7 @@ uint32_t TakeReadingTurn(uint32_t longestTurnMs);
 void EndReadingTurn(uint32_t turn);
 
 // At unload: waits until the turn under way, if any, has ended, limitMs at
-// most; not at all when it is the calling thread's own (POSIX: a signal
-// handler that ends the process in the middle of a reading). Readings queued
-// behind it are not waited for.
+// most (a turn still held then is skipped); not at all when it is the calling
+// thread's own (POSIX: a signal handler that ends the process in the middle
+// of a reading). Readings queued behind it are not waited for.
 void AwaitReadingInFlight(uint32_t limitMs);
