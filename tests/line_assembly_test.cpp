@@ -18,6 +18,8 @@ struct ScriptedLine {
     std::string queue;                              // arrived, not yet read
     uint32_t now = 0;
     unsigned polls = 0;
+    uint32_t backAt = UINT32_MAX; // the tick at which the clock steps back once
+    uint32_t backBy = 0;
 };
 ScriptedLine *script;
 
@@ -29,6 +31,10 @@ void Arrive() {
 }
 uint32_t Ticks() {
     ++script->polls;
+    if (script->now == script->backAt) {
+        script->now -= script->backBy;
+        script->backAt = UINT32_MAX;
+    }
     return script->now++;
 }
 uint16_t Waiting() {
@@ -288,6 +294,36 @@ TEST_F(LineAssembly, LateWindowCostsNothingOnceOverOrAfterALine) {
     EXPECT_LE(line.now, missedAt + 262);
     Send(missedAt + 300, "7.03\r");
     EXPECT_EQ(Take(), "7.03");
+}
+
+// A counter that steps back (the performance counter read on another core
+// of some multi-core XP machines) takes no time off a wait: the reading
+// keeps its whole time-out, the quiet time and the late window their whole
+// length, however early in them the step comes.
+TEST_F(LineAssembly, ClockSteppingBackShortensNoWait) {
+    line.now = 100;
+    line.backAt = 101; // the poll just after the start reads 99
+    line.backBy = 2;
+    Send(600, "7.02\r");
+    EXPECT_EQ(Take(), "7.02");
+
+    Send(line.now, "x\r");
+    Send(line.now + 5, "\n"); // the line feed, still on the wire
+    EXPECT_EQ(Take(), "x");
+    line.backAt = line.now;
+    line.backBy = 3; // behind the line's last byte
+    DropStaleInput(source, Times, 1000);
+    EXPECT_TRUE(line.arrivals.empty());
+
+    EXPECT_EQ(Take(), "");
+    const uint32_t missedAt = line.now;
+    line.backAt = line.now;
+    line.backBy = 3;                      // behind the miss
+    Send(missedAt + 200, "pH 3.00\r", 4); // late, inside the window
+    DropStaleInput(source, Times, 1000);
+    EXPECT_GE(line.now, missedAt + 258);
+    Send(line.now, "pH 7.03\r");
+    EXPECT_EQ(Take(), "pH 7.03");
 }
 
 // The performance counter's milliseconds stay exact for any uptime, past

@@ -1,9 +1,11 @@
 #include "line_assembly.h"
 
+#include "counter_ms.h"
+
 namespace {
 
 uint32_t Since(const LineSource &source, uint32_t start) {
-    return static_cast<uint32_t>(source.ticks() - start);
+    return ElapsedMs(source.ticks(), start);
 }
 
 // The line being received: its first `capacity` bytes, and how many came.
@@ -95,15 +97,17 @@ void DropStaleInput(LineSource &source, const StaleInputTimes &times, uint16_t t
         // until its late window is over.
         uint32_t left = 0;
         const uint32_t quietMs = openLine ? times.openLineQuietMs : times.quietMs;
-        if (source.heardAny && now - source.lastByteAt < quietMs)
-            left = quietMs - (now - source.lastByteAt);
+        const uint32_t quietFor = ElapsedMs(now, source.lastByteAt);
+        if (source.heardAny && quietFor < quietMs)
+            left = quietMs - quietFor;
         const uint32_t window = static_cast<uint32_t>(times.lateMs) + times.quietMs;
-        if (source.missedLine && now - source.missedAt < window) {
-            const uint32_t windowLeft = window - (now - source.missedAt);
+        const uint32_t sinceMiss = ElapsedMs(now, source.missedAt);
+        if (source.missedLine && sinceMiss < window) {
+            const uint32_t windowLeft = window - sinceMiss;
             if (windowLeft > left)
                 left = windowLeft;
         }
-        const uint32_t elapsed = now - start;
+        const uint32_t elapsed = ElapsedMs(now, start);
         if (left == 0 || elapsed > timeoutMs)
             break;
         // A byte that comes in meanwhile is stale too; the wait for one ends

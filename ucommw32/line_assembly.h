@@ -29,8 +29,8 @@ struct LineSource {
 };
 
 // Polls source until a carriage return arrives or more than
-// timeoutMs have passed since the first poll (unsigned tick difference, so a
-// wrap of the counter does no harm). Stores the bytes before the first
+// timeoutMs have passed since the first poll (ElapsedMs: a wrap of the
+// counter does no harm, and a step back counts as no time). Stores the bytes before the first
 // carriage return in line and returns their count; returns 0 when none came
 // in time, or when the line had more than capacity bytes (all of them are
 // taken, none kept). Reads one byte at a time and never reads past the

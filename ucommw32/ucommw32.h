@@ -57,12 +57,12 @@ uint16_t BytesWaiting();
 // Drops every byte waiting in the input queue and any still arriving from
 // earlier traffic: returns once nothing has come in for QuietMs (at most
 // after TimeoutMs, on a line that never falls silent). After a ReadLine that
-// got no line in time, it first watches the line until LateReplyMs + QuietMs
-// have passed since that time-out (less whatever part of it has gone by
-// already), dropping what comes: a reply that begins up to LateReplyMs late
-// is never taken for the answer to the next query, however its bytes are
-// spread out. A reply that comes later
-// still cannot be told from a prompt answer to the next one.
+// waited in vain for the answer to a text sent, it first watches the line
+// until LateReplyMs + QuietMs have passed since that time-out (less whatever
+// part of it has gone by already), dropping what comes: a reply that begins
+// up to LateReplyMs late is never taken for the answer to the next query,
+// however its bytes are spread out. A reply that comes later still cannot be
+// told from a prompt answer to the next one.
 void DiscardInput();
 
 // How long the line must be silent before stale input counts as gone: a

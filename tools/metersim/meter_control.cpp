@@ -91,6 +91,8 @@ Control read_control(const Meter &m) {
             ok = to_number(val, c.ph);
         else if (key == "mv")
             ok = to_number(val, c.mv);
+        else if (key == "step")
+            ok = to_number(val, c.step);
         else if (key == "late_ms")
             ok = to_ms(val, kLongestMs, c.late_ms);
         else if (key == "pause_ms")

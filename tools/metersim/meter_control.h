@@ -17,6 +17,7 @@ inline const char *const kFaults[] = {"none",    "silent", "late",  "partial", "
 // Behaviour of one meter, read from its control file at every query.
 struct Control {
     double ph = 7.02, mv = -123;
+    long step = 0; // each query's values move on by this many hundredths of pH and mV
     std::string fault = "none";
     long late_ms = 1500, pause_ms = 600, noise_ms = 300;
     long lf_ms = 0;  // delay of the crlf fault's LF after the CR (0: right behind it)

@@ -84,8 +84,10 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::
     if (fault == "random")
         fault = m.rng() % 2 == 0 ? "none" : kFaults[1 + m.rng() % 8];
 
-    double ph = c.ph;
-    long mv = std::lround(std::max(-999.0, std::min(999.0, c.mv)));
+    // m.seq queries came before this one.
+    const double moved = static_cast<double>(c.step) * static_cast<double>(m.seq);
+    double ph = c.ph + moved / 100.0;
+    long mv = std::lround(std::max(-999.0, std::min(999.0, c.mv + moved)));
     std::string text = c.has_reply ? c.reply : default_reply(ph, mv);
     std::string half = text.substr(0, text.size() / 2);
     Clock::time_point start = queue_end(m, arrival, instant);
