@@ -80,12 +80,15 @@ Clock::time_point queue_end(const Meter &m, Clock::time_point from, bool instant
 void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::time_point earliest,
                   bool instant) {
     m.adapter.set_latency(c.usb_ms);
+    m.adapter.set_fifo(c.fifo);
     std::string fault = c.fault;
     if (fault == "random")
         fault = m.rng() % 2 == 0 ? "none" : kFaults[1 + m.rng() % 8];
 
-    double ph = c.ph;
-    long mv = std::lround(std::max(-999.0, std::min(999.0, c.mv)));
+    // With vary, query q's values are its own: ph + (q mod 1000) / 100, mv + q mod 1000.
+    const long own = c.vary ? static_cast<long>((m.seq + 1) % 1000) : 0;
+    double ph = c.ph + own / 100.0;
+    long mv = std::lround(std::max(-999.0, std::min(999.0, c.mv + own)));
     std::string text = c.has_reply ? c.reply : default_reply(ph, mv);
     std::string half = text.substr(0, text.size() / 2);
     Clock::time_point start = queue_end(m, arrival, instant);

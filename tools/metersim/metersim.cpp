@@ -5,8 +5,8 @@
 // simulator answers its "?RD\r" queries on the master side, with the byte timing of a 2400-baud
 // line and with faults chosen through a control file that can be rewritten between readings.
 // Everything runs in one poll() loop; output is scheduled per meter as timed chunks of bytes,
-// which leave at line pace and reach the pty through the meter's USB adapter (usb_adapter.h),
-// at once unless a latency timer is set.
+// which leave at line pace and reach the pty through the meter's USB adapter or UART FIFO
+// (usb_adapter.h), at once unless a latency timer or a FIFO is set.
 // This file holds the options, the setup of the meters, the loop and the test program started
 // with --run; meter.h and the meter_*.h files hold the rest. Usage and file formats:
 // tools/metersim.md.
@@ -50,7 +50,7 @@ struct Options {
     std::string dir, wine_prefix, link_dir;
     std::string ph = "7.02", mv = "-123", fault = "none";
     bool instant = false, quiet = false;
-    long usb_ms = 0;
+    long usb_ms = 0, fifo = 0;
     unsigned long seed = 1;
     std::vector<std::string> run;
 };
@@ -60,7 +60,8 @@ void open_meter(Meter &m, const Options &o, const std::string &dir) {
     m.base = dir + "/com" + std::to_string(m.port);
     write_file_atomic(m.base + ".ctl", "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
                                            "\nlate_ms=1500\npause_ms=600\nanswer=query\nusb_ms=" +
-                                           std::to_string(o.usb_ms) + "\n");
+                                           std::to_string(o.usb_ms) +
+                                           "\nfifo=" + std::to_string(o.fifo) + "\n");
     for (auto [fd, ext] : {std::pair<int *, const char *>{&m.rx_fd, ".rx"}, {&m.log_fd, ".log"}}) {
         *fd =
             open((m.base + ext).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -137,8 +138,8 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
 
 void usage() {
     std::puts("usage: metersim [--com LIST] [--dir DIR] [--wine-prefix P] [--link-dir D]\n"
-              "                [--ph X] [--mv Y] [--fault F] [--instant] [--usb T] [--seed S]\n"
-              "                [--quiet] [--run CMD ARGS...]\n"
+              "                [--ph X] [--mv Y] [--fault F] [--instant] [--usb T] [--fifo N]\n"
+              "                [--seed S] [--quiet] [--run CMD ARGS...]\n"
               "Simulates PHN130T pH meters on pseudo-terminals; see tools/metersim.md.");
 }
 
@@ -187,6 +188,9 @@ Options parse_args(int argc, char **argv) {
         } else if (a == "--usb") {
             if (!to_ms(value(), kLongestLatencyMs, o.usb_ms) || o.usb_ms == 0)
                 throw Error("--usb takes a latency of 1 to 255 ms");
+        } else if (a == "--fifo") {
+            if (!to_ms(value(), kLargestFifo, o.fifo) || o.fifo == 0)
+                throw Error("--fifo takes a trigger level of 1 to 16 bytes");
         } else if (a == "--instant") {
             o.instant = true;
         } else if (a == "--quiet") {
