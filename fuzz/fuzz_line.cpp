@@ -181,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             line.stream.push_back({at, static_cast<char>(Bytes(data, size, 1))});
     }
 
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false};
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false, 4167, 60, 0};
     // Successive lines from the same stream, as successive readings take them.
     for (int call = 0; call < 3; ++call) {
         if (call == 0 ? dropFirst : dropBetween)

@@ -58,7 +58,8 @@ const StaleInputTimes Times = {10, 250, 100};
 class LineAssembly : public ::testing::Test {
   protected:
     void SetUp() override { script = &line; }
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false};
+    // A line that a reply has shown to hand each byte over as it comes.
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false, 4167, 60, 0};
     void Send(uint32_t at, const std::string &bytes, uint32_t spacing = 0) {
         for (char c : bytes) {
             line.arrivals.emplace_back(at, c);
@@ -145,7 +146,10 @@ TEST_F(LineAssembly, AFailedReadAppendsNothing) {
                        0,
                        false,
                        0,
-                       false};
+                       false,
+                       4167,
+                       60,
+                       0};
     EXPECT_EQ(Assemble(liar, 50), "");
 }
 

@@ -46,7 +46,8 @@ bool ReadByte(char *byte, uint32_t waitMs) {
 
 void Purge();
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte,        Purge,          0, false, 0,
+                             false, CharacterUs,  LineHoldLimitMs, LineHoldLimitMs};
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -158,6 +159,7 @@ void OpenPort() {
     DevicePath(PortName, path, sizeof path);
     PortLineSource.heardAny = false; // nothing heard on this port yet
     PortLineSource.missedLine = false;
+    PortLineSource.holdMs = LineHoldLimitMs; // nor shown: it may be another adapter
     PortFd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     PortFailed = PortFd < 0;
     if (PortFailed)
