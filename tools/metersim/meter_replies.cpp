@@ -151,8 +151,10 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::
     size_t bytes = 0;
     for (const Chunk &chunk : reply)
         bytes += chunk.bytes.size();
-    entry += " fault=" + fault + " valid=" + (valid ? "1" : "0") +
-             " bytes=" + std::to_string(bytes) + " opens=" + std::to_string(m.opens) +
-             " start_ms=" + std::to_string(start_ms) + "\n";
+    entry +=
+        " fault=" + fault + " valid=" + (valid ? "1" : "0") + " bytes=" + std::to_string(bytes) +
+        " opens=" + std::to_string(m.opens) + " start_ms=" + std::to_string(start_ms) +
+        " lag_ms=" + std::to_string(std::chrono::duration_cast<milliseconds>(m.lag).count()) + "\n";
+    m.lag = Clock::duration::zero();
     write_all(m.log_fd, entry);
 }

@@ -117,7 +117,10 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
         }
         Clock::time_point now = Clock::now(), wake = now + kIdlePoll;
         std::vector<pollfd> fds;
+        std::vector<Clock::time_point> due;
         for (const Meter &m : meters) {
+            due.push_back(m.connected && !m.blocked ? output_due(m, o.instant)
+                                                    : Clock::time_point::max());
             wake = std::min(wake, next_output(m, now, o.instant));
             if (m.connected)
                 fds.push_back(
@@ -127,11 +130,15 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
             std::max<long long>(0, std::chrono::duration_cast<nanoseconds>(wake - now).count());
         timespec ts{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
         ppoll(fds.data(), fds.size(), &ts, nullptr); // EINTR only shortens the wait
-        for (Meter &m : meters) {
+        for (size_t i = 0; i < meters.size(); ++i) {
+            Meter &m = meters[i];
             watch_plug(m);
             receive(m, o.instant);
             check_termios(m);
-            send_due(m, Clock::now(), o.instant);
+            const Clock::time_point sent = Clock::now();
+            if (due[i] < sent)
+                m.lag = std::max(m.lag, sent - due[i]);
+            send_due(m, sent, o.instant);
         }
     }
 }
