@@ -19,6 +19,7 @@ inline const char *const kFaults[] = {"none",    "silent", "late",  "partial", "
 struct Control {
     double ph = 7.02, mv = -123;
     std::string fault = "none";
+    long fault_from = 1; // queries before this one (numbered from 1) are answered without fault
     long late_ms = 1500, pause_ms = 600, noise_ms = 300;
     long lf_ms = 0;    // delay of the crlf fault's LF after the CR (0: right behind it)
     long usb_ms = 0;   // latency timer of the USB adapter (0: no adapter)

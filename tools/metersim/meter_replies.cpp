@@ -81,7 +81,7 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::
                   bool instant) {
     m.adapter.set_latency(c.usb_ms);
     m.adapter.set_fifo(c.fifo);
-    std::string fault = c.fault;
+    std::string fault = static_cast<long>(m.seq + 1) < c.fault_from ? "none" : c.fault;
     if (fault == "random")
         fault = m.rng() % 2 == 0 ? "none" : kFaults[1 + m.rng() % 8];
 

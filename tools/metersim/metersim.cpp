@@ -48,7 +48,7 @@ void on_signal(int sig) { g_signal = sig; }
 struct Options {
     std::vector<int> ports{1};
     std::string dir, wine_prefix, link_dir;
-    std::string ph = "7.02", mv = "-123", fault = "none";
+    std::string ph = "7.02", mv = "-123", fault = "none", fault_from = "1";
     bool instant = false, quiet = false;
     long usb_ms = 0, fifo = 0;
     unsigned long seed = 1;
@@ -58,10 +58,11 @@ struct Options {
 void open_meter(Meter &m, const Options &o, const std::string &dir) {
     open_pty(m);
     m.base = dir + "/com" + std::to_string(m.port);
-    write_file_atomic(m.base + ".ctl", "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
-                                           "\nlate_ms=1500\npause_ms=600\nanswer=query\nusb_ms=" +
-                                           std::to_string(o.usb_ms) +
-                                           "\nfifo=" + std::to_string(o.fifo) + "\n");
+    write_file_atomic(
+        m.base + ".ctl",
+        "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
+            "\nlate_ms=1500\npause_ms=600\nanswer=query\nusb_ms=" + std::to_string(o.usb_ms) +
+            "\nfifo=" + std::to_string(o.fifo) + "\nfault_from=" + o.fault_from + "\n");
     for (auto [fd, ext] : {std::pair<int *, const char *>{&m.rx_fd, ".rx"}, {&m.log_fd, ".log"}}) {
         *fd =
             open((m.base + ext).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -145,8 +146,8 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
 
 void usage() {
     std::puts("usage: metersim [--com LIST] [--dir DIR] [--wine-prefix P] [--link-dir D]\n"
-              "                [--ph X] [--mv Y] [--fault F] [--instant] [--usb T] [--fifo N]\n"
-              "                [--seed S] [--quiet] [--run CMD ARGS...]\n"
+              "                [--ph X] [--mv Y] [--fault F] [--fault-from Q] [--instant]\n"
+              "                [--usb T] [--fifo N] [--seed S] [--quiet] [--run CMD ARGS...]\n"
               "Simulates PHN130T pH meters on pseudo-terminals; see tools/metersim.md.");
 }
 
@@ -188,6 +189,10 @@ Options parse_args(int argc, char **argv) {
         } else if (a == "--fault") {
             if (!is_fault(o.fault = value()))
                 throw Error("unknown fault " + o.fault);
+        } else if (a == "--fault-from") {
+            long from = 0;
+            if (!to_ms(o.fault_from = value(), kLongestMs, from) || from == 0)
+                throw Error("--fault-from takes a query number from 1");
         } else if (a == "--seed") {
             if (!to_number(value(), l) || l < 0)
                 throw Error("--seed takes a non-negative integer");
