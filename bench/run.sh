@@ -25,7 +25,11 @@ fi
 count=${BENCH_COUNT:-50}     # readings per case
 silent_count=5               # each of these takes a second
 spacing=50                   # ms between readings, as a polling host
-silent_spacing=300           # past the late window (260 ms) after a time-out
+# An instant meter's reply arrives all at once, as only a line that held it
+# back for 79 ms and more could deliver it at 2400 baud: the driver takes that
+# line's hold at its limit, and lets the line be quiet 70 ms before a query.
+instant_spacing=100
+silent_spacing=350           # past the late window (320 ms on a line no reply has shown)
 reply_bytes=20               # "mV: -123  pH:  7.02" and CR
 wire_ms=$(awk -v r=$reply_bytes 'BEGIN { printf "%.1f", (4 + r) * 10 / 2400 * 1000 }')
 
@@ -55,6 +59,7 @@ measure() {
     local platform=$1 case=$2 n=$count spacing=$spacing
     shift 2
     case $case in
+    b) spacing=$instant_spacing ;;
     c) n=$silent_count spacing=$silent_spacing ;;
     e*) n=$silent_count spacing=0 ;;
     f*) spacing=0 ;;
@@ -155,7 +160,7 @@ cat >"$root/bench/RESULTS.md" <<EOF
 # Benchmark results
 
 Latest run of \`bench/run.sh\`, $(date -u '+%Y-%m-%d %H:%M UTC'), on $machine.
-Medians over $count readings ($silent_count without reply), $spacing ms apart (c: $silent_spacing, e: none), against
+Medians over $count readings ($silent_count without reply), $spacing ms apart (b: $instant_spacing, c: $silent_spacing, e and f: none), against
 \`metersim\`; wire time = (4 + $reply_bytes bytes) × 10 bits / 2400 baud.
 
 $table
@@ -169,6 +174,9 @@ Reading the table:
   pyserial reader's \`select()\`; on Windows in a one-byte \`ReadFile\` that returns at the
   first byte or when the time left is up. So (d) stays small, on a time-out too (target: at
   most 5 % of the reading's duration in (a) and (c)).
+- (b) reads an instant meter $instant_spacing ms apart: its whole reply arrives at once, which
+  only a line that held it back could do at 2400 baud, so the driver takes the line's hold at
+  its 60 ms limit and waits until the line has been quiet for 70 ms before the next query.
 - (e) is (c) plus the late window: after a reading without reply, the next query waits until
   260 ms have passed since that time-out, so that a reply up to 250 ms late is dropped rather
   than taken for the next answer. A host that pauses that long, as in (c), does not wait. On a
