@@ -53,9 +53,11 @@ struct LineSource {
 // processor to read them. A line that did not come in time is noted as
 // missed (missedAt, missedLine) for the next DropStaleInput. A line long
 // enough to show a hold of holdLimitMs (its bytes span more than that on the
-// wire) sets holdMs to the hold it showed: the most by which one of its bytes
-// came later after another than the characters between them take, up to the
-// limit, and 0 when that is less than a character (clock steps, wake-ups).
+// wire) sets holdMs to the hold it showed: the most by which some of its
+// bytes came later, beside others, than their places on the wire say (later
+// after the bytes before them than the characters between take, or together
+// with bytes that left characters after them), up to the limit, and 0 when
+// that is less than a character (the clock's steps, late wake-ups).
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *line, uint16_t capacity);
 
 // How long DropStaleInput watches the line.
