@@ -48,7 +48,8 @@ bool ReadByte(char *byte, uint32_t waitMs) {
 
 void Purge();
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte,        Purge,          0, false, 0,
+                             false, CharacterUs,  LineHoldLimitMs, LineHoldLimitMs};
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -161,6 +162,7 @@ void OpenPort() {
     PortLineSource.heardAny = false; // nothing heard on this port yet
     PortLineSource.missedLine = false;
     ReplyDue = false;
+    PortLineSource.holdMs = LineHoldLimitMs; // nor shown: it may be another adapter
     PortFd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     PortFailed = PortFd < 0;
     if (PortFailed)

@@ -100,7 +100,8 @@ bool ReadByte(char *byte, uint32_t waitMs) {
 
 void Purge();
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte,        Purge,          0, false, 0,
+                             false, CharacterUs,  LineHoldLimitMs, LineHoldLimitMs};
 
 } // namespace
 
@@ -108,6 +109,7 @@ void OpenPort() {
     PortLineSource.heardAny = false; // nothing heard on this port yet
     PortLineSource.missedLine = false;
     ReplyDue = false;
+    PortLineSource.holdMs = LineHoldLimitMs; // nor shown: it may be another adapter
     CopyText(NameBuffer, sizeof NameBuffer, PortName);
     PortHandle = CreateFileA(NameBuffer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
