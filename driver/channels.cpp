@@ -66,8 +66,10 @@ const char *REGISTER_CALL titre() { return DeliverableTitle; }
 const char *REGISTER_CALL detail() { return DeliverableDetail; }
 
 const double *REGISTER_CALL pead(int32_t n) {
+    // Written in the reading's turn: a thread whose reading came earlier
+    // cannot overwrite a later one.
     double *slot = PeadSlot(n);
-    *slot = ead(n);
+    UnderLibraryFpu<double>([n, slot] { return ReadMeter(n, slot); });
     return slot;
 }
 

@@ -11,7 +11,7 @@ const char ReadingQuery[] = "?RD\r";
 // Set once the library is being unloaded; read by every reading.
 bool Stopped = false;
 
-bool IsStopped() { return __atomic_load_n(&Stopped, __ATOMIC_ACQUIRE); }
+bool IsStopped() { return __atomic_load_n(&Stopped, __ATOMIC_SEQ_CST); }
 
 // The reading itself, on the line this thread has to itself.
 double ReadInTurn(int32_t channel) {
@@ -31,21 +31,23 @@ double ReadInTurn(int32_t channel) {
 
 } // namespace
 
-double ReadMeter(int32_t channel) {
+double ReadMeter(int32_t channel, double *result) {
     if (IsStopped())
         return NOT_AVAILABLE;
-    TakeReadingTurn();
+    const uint32_t turn = TakeReadingTurn(ReadingWorstCaseMs + 1000u);
     // The library may have been stopped while this reading waited its turn.
     const double value = IsStopped() ? NOT_AVAILABLE : ReadInTurn(channel);
-    EndReadingTurn();
+    if (result != nullptr)
+        *result = value;
+    EndReadingTurn(turn);
     return value;
 }
 
 void StopReadings() {
-    __atomic_store_n(&Stopped, true, __ATOMIC_RELEASE);
-    TakeReadingTurn();
+    __atomic_store_n(&Stopped, true, __ATOMIC_SEQ_CST);
+    AwaitReadingInFlight(ReadingWorstCaseMs);
     ClosePort();
-    EndReadingTurn();
+    EndReadingTurns();
 }
 
 void StopReadingsAtExit() {

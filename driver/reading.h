@@ -10,12 +10,21 @@
 // includes a reply up to LateReplyMs late). A port that could not be opened,
 // or whose device has gone, is opened again first (once per reading).
 // Callable from any thread: readings of one library take turns, each from
-// its query to its reply (reading_turn.h).
-double ReadMeter(int32_t channel);
+// its query to its reply (reading_turn.h). With result, the value is also
+// stored there before the turn ends, so that the latest reading is what
+// stays there.
+double ReadMeter(int32_t channel, double *result = nullptr);
+
+// The longest a reading can take: on a line that never falls silent the drop
+// of stale input gives up after the time-out (1000 ms), the write has a
+// time-out of its own, then the wait for the reply; plus the bytes still
+// queued at its end and the reopening of a lost port.
+constexpr uint32_t ReadingWorstCaseMs = 3 * 1000 + 100;
 
 // Ends the readings when the library is unloaded: waits for the reading
-// under way, if any, then releases the port. Readings still waiting for
-// their turn, and any that reach the library afterwards (from another
+// under way, if any (ReadingWorstCaseMs at most, so never for good on a turn
+// whose thread was killed), then releases the port. Readings still waiting
+// for their turn, and any that reach the library afterwards (from another
 // library's detach at process exit, say), answer -777.0 at once and open
 // nothing.
 void StopReadings();

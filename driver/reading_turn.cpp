@@ -4,6 +4,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "counter_ms.h"
 #else
 #include <pthread.h>
 #include <time.h>
@@ -17,37 +19,208 @@ uint32_t NextTicket = 0;
 uint32_t Serving = 0;
 
 #if defined(_WIN32)
-void Pause() { Sleep(1); }
+
+// Set when a turn is handed on, reset by the thread that takes it: the
+// threads waiting wake at once, where a Sleep(1) would last until the next
+// timer tick (15.6 ms on a stock Windows).
+HANDLE TurnHandedOn = nullptr;
+
+uint32_t NowMs() {
+    LARGE_INTEGER perSecond, now;
+    QueryPerformanceFrequency(&perSecond);
+    QueryPerformanceCounter(&now);
+    return CounterMilliseconds(static_cast<uint64_t>(now.QuadPart),
+                               static_cast<uint64_t>(perSecond.QuadPart));
+}
+
+#if defined(TARVEL_COARSE_TIMER)
+// Unit tests only: every timed wait lasts until the next tick of a 64 Hz
+// timer, as on a stock Windows (Wine's timers are exact).
+DWORD Coarse(DWORD ms) {
+    LARGE_INTEGER perSecond, now;
+    QueryPerformanceFrequency(&perSecond);
+    QueryPerformanceCounter(&now);
+    const uint64_t frequency = static_cast<uint64_t>(perSecond.QuadPart);
+    const uint64_t tick = frequency / 64, count = static_cast<uint64_t>(now.QuadPart);
+    const uint64_t wake = ((count + frequency * ms / 1000) / tick + 1) * tick;
+    return static_cast<DWORD>((wake - count) * 1000 / frequency) + 1;
+}
 #else
+DWORD Coarse(DWORD ms) { return ms; }
+#endif
+
+void Pause() { Sleep(Coarse(1)); }
+void GiveWay() { Sleep(0); }
+
+// Sleeps until a turn is handed on, waitMs at most; true when woken by it.
+bool AwaitHandOn(uint32_t waitMs) {
+    const HANDLE event = TurnHandedOn;
+    if (event == nullptr) {
+        Pause();
+        return false;
+    }
+    return WaitForSingleObject(event, Coarse(waitMs)) == WAIT_OBJECT_0;
+}
+void HandedOn() {
+    const HANDLE event = TurnHandedOn;
+    if (event != nullptr)
+        SetEvent(event);
+}
+void TurnTaken() {
+    const HANDLE event = TurnHandedOn;
+    if (event != nullptr)
+        ResetEvent(event);
+}
+
+#else
+
 int CancelState = PTHREAD_CANCEL_ENABLE; // of the thread whose turn it is
+// The thread whose turn it is, valid while OwnerTicket is the turn served.
+pthread_t TurnOwner;
+uint32_t OwnerTicket = 0;
+
+uint32_t NowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
 
 void Pause() {
     const timespec millisecond = {0, 1000000};
     nanosleep(&millisecond, nullptr);
 }
+bool AwaitHandOn(uint32_t) {
+    Pause();
+    return false;
+}
+void GiveWay() {}
+void HandedOn() {}
+void TurnTaken() {}
+
+// A child forked while a thread of its parent held a turn, or waited for
+// one, has no such thread: no turn is held or wanted in it.
+void ForkedChild() {
+    __atomic_store_n(&Serving, __atomic_load_n(&NextTicket, __ATOMIC_SEQ_CST), __ATOMIC_SEQ_CST);
+}
+
 #endif
+
+uint32_t Elapsed(uint32_t since) {
+    const uint32_t difference = NowMs() - since;
+    return difference < 0x80000000u ? difference : 0;
+}
+
+// Moves the turn from `turn` on to the next, if it is still `turn`'s.
+void HandOn(uint32_t turn) {
+    __atomic_compare_exchange_n(&Serving, &turn, turn + 1u, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    HandedOn();
+}
+
+// Longest sleep between two looks at the turn: readings still queued when
+// the library stops find out soon even without a hand-on.
+const uint32_t LookEveryMs = 50;
 
 } // namespace
 
-void TakeReadingTurn() {
+void StartReadingTurns() {
+#if defined(_WIN32)
+    TurnHandedOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+#else
+    pthread_atfork(nullptr, nullptr, ForkedChild);
+#endif
+}
+
+void EndReadingTurns() {
+#if defined(_WIN32)
+    // Not while readings still wait for a turn (a host that unloads with
+    // threads inside the library): they keep it.
+    if (__atomic_load_n(&Serving, __ATOMIC_SEQ_CST) !=
+        __atomic_load_n(&NextTicket, __ATOMIC_SEQ_CST))
+        return;
+    const HANDLE event = TurnHandedOn;
+    TurnHandedOn = nullptr;
+    if (event != nullptr)
+        CloseHandle(event);
+#endif
+}
+
+uint32_t TakeReadingTurn(uint32_t longestTurnMs) {
 #if !defined(_WIN32)
     int state;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
 #endif
-    const uint32_t ticket = __atomic_fetch_add(&NextTicket, 1u, __ATOMIC_RELAXED);
-    while (__atomic_load_n(&Serving, __ATOMIC_ACQUIRE) != ticket)
-        Pause();
+    const uint32_t ticket = __atomic_fetch_add(&NextTicket, 1u, __ATOMIC_SEQ_CST);
+    uint32_t watched = ticket; // no turn watched yet: it is never this one
+    uint32_t watchedSince = 0, signalSince = 0;
+    bool handOnSeen = false, signalSeen = false;
+    for (;;) {
+        const uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
+        if (serving == ticket)
+            break;
+        if (serving != watched) {
+            watched = serving;
+            watchedSince = NowMs();
+            signalSeen = false;
+        } else if (Elapsed(watchedSince) > longestTurnMs) {
+            // A turn held longer than any reading lasts belongs to a thread
+            // that is gone (killed while it read or waited): skip it.
+            HandOn(serving);
+            continue;
+        } else if (handOnSeen) {
+            // The hand-on signal is still set for the thread that took the
+            // turn and has yet to reset it (or was left set): let that thread
+            // run, and after a moment look in steps rather than spin.
+            if (!signalSeen) {
+                signalSeen = true;
+                signalSince = NowMs();
+            }
+            if (Elapsed(signalSince) < 2)
+                GiveWay();
+            else
+                Pause();
+        }
+        const uint32_t left = longestTurnMs + 1u - Elapsed(watchedSince);
+        handOnSeen = AwaitHandOn(left < LookEveryMs ? left : LookEveryMs);
+    }
+    TurnTaken();
 #if !defined(_WIN32)
     CancelState = state;
+    TurnOwner = pthread_self();
+    __atomic_store_n(&OwnerTicket, ticket, __ATOMIC_RELEASE);
 #endif
+    return ticket;
 }
 
-void EndReadingTurn() {
+void EndReadingTurn(uint32_t turn) {
 #if !defined(_WIN32)
     const int state = CancelState;
 #endif
-    __atomic_fetch_add(&Serving, 1u, __ATOMIC_RELEASE);
+    HandOn(turn);
 #if !defined(_WIN32)
     pthread_setcancelstate(state, nullptr);
 #endif
+}
+
+void AwaitReadingInFlight(uint32_t limitMs) {
+    const uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
+    if (serving == __atomic_load_n(&NextTicket, __ATOMIC_SEQ_CST))
+        return; // no turn taken
+#if !defined(_WIN32)
+    // Stopped by the thread whose turn it is (exit() from a signal handler
+    // that interrupted its reading): that reading never goes on.
+    if (__atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) == serving &&
+        pthread_equal(TurnOwner, pthread_self()))
+        return;
+#endif
+    const uint32_t start = NowMs();
+    while (__atomic_load_n(&Serving, __ATOMIC_SEQ_CST) == serving) {
+        if (Elapsed(start) > limitMs) {
+            HandOn(serving); // no reading behind it any more: its thread is gone
+            return;
+        }
+        if (AwaitHandOn(LookEveryMs) && __atomic_load_n(&Serving, __ATOMIC_SEQ_CST) == serving)
+            Pause(); // the hand-on signal was left set
+    }
 }

@@ -10,15 +10,32 @@
 // port again after a lost device, and releasing it at unload, happen within
 // a turn too.
 //
-// Nothing to set up or tear down: the turns are two counters in the
-// library's own data, and a waiting thread sleeps in steps of a millisecond.
-// Different libraries (tarvel_1 and tarvel_2, say) take turns independently.
+// The turns are two counters in the library's own data. A thread waiting
+// for its turn sleeps until the turn before it is handed on (on Windows an
+// event wakes it at once; elsewhere it looks every millisecond). A turn held
+// longer than any reading lasts is skipped: its thread was killed. Different
+// libraries (tarvel_1 and tarvel_2, say) take turns independently.
 #pragma once
 
-// Waits until it is this thread's turn to use the line. While it waits and
-// until EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken and
-// never ended would hold every later reading up for good.
-void TakeReadingTurn();
+#include <stdint.h>
+
+// At load and at unload: the hand-on event (Windows), the reset of the turns
+// in a child process forked while a thread held one (POSIX).
+void StartReadingTurns();
+void EndReadingTurns();
+
+// Waits until it is this thread's turn to use the line, and returns it. A
+// turn that stays where it is for more than longestTurnMs is taken to have
+// no thread behind it and is skipped. While it waits and until
+// EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken and never
+// ended would hold every later reading up that long.
+uint32_t TakeReadingTurn(uint32_t longestTurnMs);
 
 // Ends the turn taken by TakeReadingTurn: the next thread in line goes on.
-void EndReadingTurn();
+void EndReadingTurn(uint32_t turn);
+
+// At unload: waits until the turn under way, if any, has ended, limitMs at
+// most (a turn still held then is skipped); not at all when it is the calling
+// thread's own (POSIX: a signal handler that ends the process in the middle
+// of a reading). Readings queued behind it are not waited for.
+void AwaitReadingInFlight(uint32_t limitMs);

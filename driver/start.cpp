@@ -5,6 +5,7 @@
 // could be opened.
 #include "deliverable.h"
 #include "reading.h"
+#include "reading_turn.h"
 #include "ucommw32.h"
 
 namespace {
@@ -14,6 +15,7 @@ const char LineSettings[] = "baud=2400 parity=n data=8 stop=1 ";
 void LibraryStart() {
     PortName = DeliverablePortName;
     PortSettings = LineSettings;
+    StartReadingTurns();
     OpenPort();
 }
 

@@ -7,9 +7,10 @@
 // first; bit 1, the source sleeps until a byte comes in or its wait is up;
 // bit 2, stale input is dropped between lines too; bits 3 to 7, the late
 // window after a missed line in steps of 10 ms),
-// the line buffer's capacity (1 byte, 1 to 64), then chunks: a header byte
-// (low 5 bits: length), a gap byte (ticks after the previous chunk), and the
-// chunk's bytes.
+// the line buffer's capacity (1 byte, 1 to 64), the longest hold allowed for
+// (1 byte, 0 to 99 ms; the line starts at it, as nothing has shown it yet),
+// then chunks: a header byte (low 5 bits: length), a gap byte (ticks after
+// the previous chunk), and the chunk's bytes.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -87,23 +88,42 @@ uint32_t Bytes(const uint8_t *&data, size_t &size, int count) {
 
 void CheckDrop(LineSource &source, uint16_t quietMs, uint16_t lateMs, uint16_t timeoutMs) {
     const uint32_t from = fake->elapsed;
+    const size_t first = fake->consumed;
     const bool missed = source.missedLine;
     const uint32_t missedAt = source.missedAt;
-    const StaleInputTimes times = {quietMs, lateMs, static_cast<uint16_t>(5 * quietMs)};
+    const uint16_t holdMs = source.holdMs;
+    const uint16_t openLineQuietMs = static_cast<uint16_t>(5 * quietMs);
+    const StaleInputTimes times = {quietMs, lateMs, openLineQuietMs};
     DropStaleInput(source, times, timeoutMs);
     const uint32_t took = fake->elapsed - from;
     if (took > timeoutMs + 4u)
         Fail("dropping stale input outlasted its time-out");
+    if (source.holdMs != holdMs)
+        Fail("dropping stale input changed the line's hold");
     // Everything that had come in by the last look at the line is gone.
     if (fake->consumed != fake->arrived)
         Fail("stale input left queued");
+    // The quiet time and the late window both allow for the line's hold.
+    const uint32_t lineQuietMs = static_cast<uint32_t>(quietMs) + holdMs;
     const uint32_t quiet = fake->start + fake->elapsed - source.lastByteAt;
-    if (source.heardAny && quiet + 1 < quietMs && took <= timeoutMs)
+    if (source.heardAny && quiet + 1 < lineQuietMs && took <= timeoutMs)
         Fail("returned while the line was still busy");
     // After a missed line, a late reply may still begin until the window ends.
     const uint32_t sinceMiss = fake->start + fake->elapsed - missedAt;
-    if (missed && sinceMiss + 1 < static_cast<uint32_t>(lateMs) + quietMs && took <= timeoutMs)
+    if (missed && sinceMiss + 1 < lateMs + lineQuietMs && took <= timeoutMs)
         Fail("returned inside the late window of a missed line");
+    // ... and a late reply is dropped whole: a drop that ends inside a line
+    // (bytes other than line feeds after its last carriage return) has
+    // waited out the longer pause.
+    bool open = false;
+    for (size_t i = first; i < fake->consumed; ++i)
+        if (fake->stream[i].byte == '\r')
+            open = false;
+        else if (fake->stream[i].byte != '\n')
+            open = true;
+    const uint32_t openPause = openLineQuietMs > lineQuietMs ? openLineQuietMs : lineQuietMs;
+    if (missed && open && quiet + 1 < openPause && took <= timeoutMs)
+        Fail("a late line was not dropped whole");
     if (source.missedLine)
         Fail("a missed line still pending after the drop");
 }
@@ -112,9 +132,12 @@ void CheckLine(LineSource &source, uint16_t timeoutMs, uint16_t capacity) {
     const uint32_t from = fake->elapsed;
     const size_t first = fake->consumed;
     char buffer[64];
+    const uint16_t holdMs = source.holdMs;
     const uint16_t length = AssembleLine(source, timeoutMs, buffer, capacity);
     if (length > capacity)
         Fail("line longer than its buffer");
+    if (source.holdMs > source.holdLimitMs)
+        Fail("a hold beyond the limit");
     const std::string line(buffer, length);
     const uint32_t took = fake->elapsed - from;
     const size_t read = fake->consumed - first;
@@ -128,6 +151,11 @@ void CheckLine(LineSource &source, uint16_t timeoutMs, uint16_t capacity) {
         Fail("line holds a carriage return");
     if (took > timeoutMs + 2 * read + 3u)
         Fail("call outlasted its time-out by more than its reads");
+    // Only a line whose bytes span more than the limit on the wire shows the
+    // line's hold.
+    const uint64_t spanUs = static_cast<uint64_t>(read > 0 ? read - 1 : 0) * source.characterUs;
+    if (source.holdMs != holdMs && !(gotLine && spanUs > source.holdLimitMs * 1000u))
+        Fail("the hold changed without a line that shows it");
     if (gotLine) {
         if (fake->consumed != cr + 1)
             Fail("read past the carriage return");
@@ -173,6 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool dropBetween = flags & 4;
     const uint16_t lateMs = static_cast<uint16_t>((flags >> 3) * 10);
     const uint16_t capacity = static_cast<uint16_t>(1 + Bytes(data, size, 1) % 64);
+    const uint16_t holdLimitMs = static_cast<uint16_t>(Bytes(data, size, 1) % 100);
     uint32_t at = 0;
     while (size >= 2) {
         const size_t length = Bytes(data, size, 1) & 0x1F;
@@ -181,7 +210,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             line.stream.push_back({at, static_cast<char>(Bytes(data, size, 1))});
     }
 
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false};
+    LineSource source = {Ticks, Waiting, ReadOne, Purge,       0,          false,
+                         0,     false,   4167,    holdLimitMs, holdLimitMs};
     // Successive lines from the same stream, as successive readings take them.
     for (int call = 0; call < 3; ++call) {
         if (call == 0 ? dropFirst : dropBetween)

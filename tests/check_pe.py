@@ -16,7 +16,7 @@ import sys
 
 MAX_BYTES = 65536
 
-# What a serial driver without threads needs, all of it present since
+# What a serial driver without threads of its own needs, all of it present since
 # Windows XP, and exactly what the README names. Written out here, not taken
 # from a build: anything else a build pulls in is a fault to be named.
 ALLOWED = {
@@ -26,6 +26,8 @@ ALLOWED = {
         "PurgeComm", "ReadFile", "SetCommState", "SetCommTimeouts", "SetupComm", "WriteFile",
         # The reading's time-outs and its pauses.
         "QueryPerformanceCounter", "QueryPerformanceFrequency", "Sleep",
+        # The readings' turns: the event that wakes the next thread in line.
+        "CreateEventA", "ResetEvent", "SetEvent", "WaitForSingleObject",
         # The entry point: no thread attach or detach calls.
         "DisableThreadLibraryCalls",
     },

@@ -33,13 +33,14 @@ void *Find(void *library, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 void Unload(void *library) { FreeLibrary(static_cast<HMODULE>(library)); }
-void RunUnloadCode(void *library) {
+void RunUnloadCode(void *library, bool atExit) {
     const auto base = static_cast<const unsigned char *>(library);
     const auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
     const auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
     const auto entry = reinterpret_cast<BOOL(WINAPI *)(HINSTANCE, DWORD, LPVOID)>(
         const_cast<unsigned char *>(base) + nt->OptionalHeader.AddressOfEntryPoint);
-    entry(static_cast<HINSTANCE>(library), DLL_PROCESS_DETACH, reinterpret_cast<LPVOID>(1));
+    entry(static_cast<HINSTANCE>(library), DLL_PROCESS_DETACH,
+          atExit ? reinterpret_cast<LPVOID>(1) : nullptr);
 }
 #else
 void *Load(const std::string &path, bool global) {
@@ -47,7 +48,7 @@ void *Load(const std::string &path, bool global) {
 }
 void *Find(void *library, const char *name) { return dlsym(library, name); }
 void Unload(void *library) { dlclose(library); }
-void RunUnloadCode(void *library) {
+void RunUnloadCode(void *library, bool) {
     link_map *map = nullptr;
     if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0)
         throw std::runtime_error("no link map");

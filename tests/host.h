@@ -17,7 +17,8 @@ void *Find(void *library, const char *name);
 void Unload(void *library);
 // Runs the library's unload code (its DLL detach, its ELF destructors) while
 // it stays loaded, as at process exit, when other libraries may still call it.
-void RunUnloadCode(void *library);
+// On Windows, atExit false runs the detach of FreeLibrary instead.
+void RunUnloadCode(void *library, bool atExit = true);
 
 template <typename Function> Function Export(void *library, const char *name) {
     return reinterpret_cast<Function>(Find(library, name));

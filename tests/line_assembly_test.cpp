@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "counter_ms.h"
 #include "line_assembly.h"
@@ -18,6 +19,9 @@ struct ScriptedLine {
     std::string queue;                              // arrived, not yet read
     uint32_t now = 0;
     unsigned polls = 0;
+    uint32_t backAt = UINT32_MAX; // the tick at which the clock steps back once
+    uint32_t backBy = 0;
+    uint32_t step = 1; // ms each look at the clock takes
 };
 ScriptedLine *script;
 
@@ -29,7 +33,13 @@ void Arrive() {
 }
 uint32_t Ticks() {
     ++script->polls;
-    return script->now++;
+    if (script->now == script->backAt) {
+        script->now -= script->backBy;
+        script->backAt = UINT32_MAX;
+    }
+    const uint32_t now = script->now;
+    script->now += script->step;
+    return now;
 }
 uint16_t Waiting() {
     Arrive();
@@ -46,6 +56,16 @@ void Purge() {
     Arrive();
     script->queue.clear();
 }
+// A read that sleeps until a byte comes in, waitMs at most, as the ports do.
+bool SleepForAByte(char *byte, uint32_t waitMs) {
+    if (waitMs > 0 && Waiting() == 0) {
+        const uint32_t wake = script->arrivals.empty()
+                                  ? script->now + waitMs
+                                  : std::min(script->now + waitMs, script->arrivals.front().first);
+        script->now = std::max(script->now, wake);
+    }
+    return Waiting() > 0 && ReadOne(byte, 0);
+}
 
 std::string Assemble(LineSource &source, uint16_t timeoutMs, uint16_t capacity = 256) {
     char line[256];
@@ -58,7 +78,8 @@ const StaleInputTimes Times = {10, 250, 100};
 class LineAssembly : public ::testing::Test {
   protected:
     void SetUp() override { script = &line; }
-    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false};
+    // A line that a reply has shown to hand each byte over as it comes.
+    LineSource source = {Ticks, Waiting, ReadOne, Purge, 0, false, 0, false, 4167, 60, 0};
     void Send(uint32_t at, const std::string &bytes, uint32_t spacing = 0) {
         for (char c : bytes) {
             line.arrivals.emplace_back(at, c);
@@ -145,7 +166,10 @@ TEST_F(LineAssembly, AFailedReadAppendsNothing) {
                        0,
                        false,
                        0,
-                       false};
+                       false,
+                       4167,
+                       60,
+                       0};
     EXPECT_EQ(Assemble(liar, 50), "");
 }
 
@@ -156,14 +180,7 @@ TEST_F(LineAssembly, SleepsBetweenBytesWithinTheTimeOut) {
     longestWait = 0;
     source.readByte = [](char *byte, uint32_t waitMs) {
         longestWait = std::max(longestWait, waitMs);
-        if (waitMs > 0 && Waiting() == 0) {
-            const uint32_t wake =
-                script->arrivals.empty()
-                    ? script->now + waitMs
-                    : std::min(script->now + waitMs, script->arrivals.front().first);
-            script->now = std::max(script->now, wake);
-        }
-        return Waiting() > 0 && ReadOne(byte, 0);
+        return SleepForAByte(byte, waitMs);
     };
     Send(300, "7.02\r", 4);
     EXPECT_EQ(Take(), "7.02");
@@ -288,6 +305,176 @@ TEST_F(LineAssembly, LateWindowCostsNothingOnceOverOrAfterALine) {
     EXPECT_LE(line.now, missedAt + 262);
     Send(missedAt + 300, "7.03\r");
     EXPECT_EQ(Take(), "7.03");
+}
+
+// A counter that steps back (the performance counter read on another core
+// of some multi-core XP machines) takes no time off a wait: the reading
+// keeps its whole time-out, the quiet time and the late window their whole
+// length, however early in them the step comes.
+TEST_F(LineAssembly, ClockSteppingBackShortensNoWait) {
+    line.now = 100;
+    line.backAt = 101; // the poll just after the start reads 99
+    line.backBy = 2;
+    Send(600, "7.02\r");
+    EXPECT_EQ(Take(), "7.02");
+
+    Send(line.now, "x\r");
+    Send(line.now + 5, "\n"); // the line feed, still on the wire
+    EXPECT_EQ(Take(), "x");
+    line.backAt = line.now;
+    line.backBy = 3; // behind the line's last byte
+    DropStaleInput(source, Times, 1000);
+    EXPECT_TRUE(line.arrivals.empty());
+
+    EXPECT_EQ(Take(), "");
+    const uint32_t missedAt = line.now;
+    line.backAt = line.now;
+    line.backBy = 3;                      // behind the miss
+    Send(missedAt + 200, "pH 3.00\r", 4); // late, inside the window
+    DropStaleInput(source, Times, 1000);
+    EXPECT_GE(line.now, missedAt + 258);
+    Send(line.now, "pH 7.03\r");
+    EXPECT_EQ(Take(), "pH 7.03");
+}
+
+// How bytes that leave the meter reach the driver: each as it comes; through
+// a USB adapter whose latency timer starts with the first byte it gets while
+// idle and sends what it holds every latencyMs; or through a UART FIFO that
+// hands over 14 bytes at a time, or what it holds after four quiet
+// characters.
+struct Delivery {
+    const char *name;
+    uint32_t latencyMs; // 0: no adapter
+    bool fifo;
+};
+const uint64_t CharacterUs = 4167;
+
+// When bytes leaving at leaveUs (in order) reach the driver, in ms ticks.
+std::vector<uint32_t> Arrivals(const Delivery &d, const std::vector<uint64_t> &leaveUs) {
+    std::vector<uint32_t> at;
+    size_t held = 0; // bytes waiting in the adapter or the FIFO
+    const auto handOver = [&](uint64_t us) {
+        for (; held > 0; --held)
+            at.push_back(static_cast<uint32_t>((us + 999) / 1000));
+    };
+    uint64_t tick = 0, lastIn = 0;
+    for (const uint64_t leave : leaveUs) {
+        if (d.latencyMs > 0) {
+            for (; tick != 0 && tick < leave; tick += d.latencyMs * 1000)
+                if (held == 0)
+                    tick = 0 - d.latencyMs * 1000; // stopped: the next byte starts it
+                else
+                    handOver(tick);
+            if (tick == 0)
+                tick = leave + d.latencyMs * 1000;
+        } else if (d.fifo && held > 0 && lastIn + 4 * CharacterUs < leave) {
+            handOver(lastIn + 4 * CharacterUs);
+        }
+        ++held;
+        lastIn = leave;
+        if (d.latencyMs == 0 && (!d.fifo || held == 14))
+            handOver(leave);
+    }
+    handOver(d.latencyMs > 0 ? tick : lastIn + 4 * CharacterUs);
+    return at;
+}
+
+const Delivery Deliveries[] = {
+    {"direct", 0, false}, {"USB 16 ms", 16, false}, {"USB 40 ms", 40, false}, {"FIFO", 0, true}};
+
+class LineDelivery : public LineAssembly {
+  protected:
+    void SetUp() override {
+        LineAssembly::SetUp();
+        line.step = 0; // reads take no time; the clock moves while the reader sleeps
+        source.readByte = SleepForAByte;
+        source.holdMs = source.holdLimitMs; // nothing shown yet
+    }
+    // Sends text as the meter does, from atMs, one character after another,
+    // through d; answers when its last byte arrives.
+    uint32_t Meter(const Delivery &d, uint32_t atMs, const std::string &text) {
+        std::vector<uint64_t> leave;
+        for (size_t i = 0; i < text.size(); ++i)
+            leave.push_back(atMs * 1000ull + i * CharacterUs);
+        const std::vector<uint32_t> at = Arrivals(d, leave);
+        for (size_t i = 0; i < text.size(); ++i)
+            line.arrivals.emplace_back(at[i], text[i]);
+        return at.back();
+    }
+};
+
+// Each line's hold is learnt from the reply read, and both waits allow for
+// it: bytes that leave the meter 5 ms after a reply are dropped before the
+// next query, and so is a reply that leaves it 250 ms after a time-out,
+// whole. A back-to-back reading pays the quiet time and the line's own hold,
+// no more: nothing on a direct line.
+TEST_F(LineDelivery, TheWaitsAllowForTheHoldEachLineHasShown) {
+    const uint32_t least[] = {0, 11, 35, 53}; // hold shown, down to a character below the most
+    const uint32_t most[] = {0, 16, 40, 58};
+    for (size_t k = 0; k < 4; ++k) {
+        const Delivery &d = Deliveries[k];
+        line = ScriptedLine();
+        line.step = 0;
+        source.holdMs = source.holdLimitMs;
+        source.heardAny = source.missedLine = false;
+        // The reply, then three bytes 5 ms after its carriage return.
+        const std::string reply = "mV: +101  pH:  7.02\r";
+        std::vector<uint64_t> leave;
+        for (size_t i = 0; i < reply.size(); ++i)
+            leave.push_back(10000 + i * CharacterUs);
+        for (uint64_t i = 0; i < 3; ++i)
+            leave.push_back(10000 + 20 * CharacterUs + 5000 + i * CharacterUs);
+        const std::vector<uint32_t> at = Arrivals(d, leave);
+        const std::string bytes = reply + "xyz";
+        for (size_t i = 0; i < bytes.size(); ++i)
+            line.arrivals.emplace_back(at[i], bytes[i]);
+        EXPECT_EQ(Take(), "mV: +101  pH:  7.02") << d.name;
+        EXPECT_GE(source.holdMs, least[k]) << d.name;
+        EXPECT_LE(source.holdMs, most[k]) << d.name;
+        DropStaleInput(source, Times, 1000);
+        EXPECT_TRUE(line.arrivals.empty() && line.queue.empty()) << d.name << ": bytes left";
+        EXPECT_LE(line.now, at.back() + 10 + source.holdMs) << d.name;
+
+        Meter(d, line.now, "mV: +102  pH:  7.03\r");
+        EXPECT_EQ(Take(), "mV: +102  pH:  7.03") << d.name;
+        const uint32_t replyAt = line.now;
+        DropStaleInput(source, Times, 1000);
+        EXPECT_EQ(line.now - replyAt, 10u + source.holdMs) << d.name << ": back to back";
+
+        EXPECT_EQ(Take(), "") << d.name;
+        const uint32_t missedAt = line.now;
+        Meter(d, missedAt + 250, "mV: +103  pH:  7.04\r");
+        DropStaleInput(source, Times, 1000);
+        EXPECT_TRUE(line.arrivals.empty() && line.queue.empty()) << d.name << ": late reply";
+        Meter(d, line.now, "mV: +104  pH:  7.05\r");
+        EXPECT_EQ(Take(), "mV: +104  pH:  7.05") << d.name;
+    }
+}
+
+// Until a reply long enough to show it has come, the line's hold is taken
+// at the limit: bytes that come 60 ms after the last are still stale, and
+// the late window is 320 ms. A reply that pauses longer than that inside
+// shows the limit, not its pause.
+TEST_F(LineDelivery, UntilALineIsShownItsHoldIsTakenAtTheLimit) {
+    Meter(Deliveries[2], 0, "7.02\r"); // too short to show a 40 ms adapter
+    EXPECT_EQ(Take(), "7.02");
+    EXPECT_EQ(source.holdMs, 60u);
+    const uint32_t crAt = line.now;
+    Meter(Deliveries[0], crAt + 60, "\n7.0");
+    DropStaleInput(source, Times, 1000);
+    EXPECT_TRUE(line.arrivals.empty() && line.queue.empty());
+    EXPECT_EQ(Take(), "");
+    const uint32_t missedAt = line.now;
+    DropStaleInput(source, Times, 1000);
+    EXPECT_EQ(line.now - missedAt, 320u);
+
+    Meter(Deliveries[0], line.now, "mV: +101  p");
+    Meter(Deliveries[0], line.now + 200, "H:  7.02\r");
+    EXPECT_EQ(Take(), "mV: +101  pH:  7.02");
+    EXPECT_EQ(source.holdMs, 60u);
+    Meter(Deliveries[0], line.now, "mV: +101  pH:  7.02\r");
+    EXPECT_EQ(Take(), "mV: +101  pH:  7.02");
+    EXPECT_EQ(source.holdMs, 0u);
 }
 
 // The performance counter's milliseconds stay exact for any uptime, past

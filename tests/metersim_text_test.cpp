@@ -7,6 +7,7 @@
 
 #include "meter_control.h"
 #include "meter_replies.h"
+#include "usb_adapter.h"
 
 TEST(MetersimControl, EscapesRoundTripAsOneBlankFreeToken) {
     std::string every;
@@ -53,4 +54,31 @@ TEST(MetersimReply, ReadingLineOverTheDecodedRange) {
     EXPECT_FALSE(reading_line("mV: +000  pH: 7.0"));
     EXPECT_FALSE(reading_line("mV: 0000  pH:  7.02"));
     EXPECT_FALSE(reading_line(std::string("mV: +000  pH:\0 7.02", 19)));
+}
+
+// The delivery a line ends in: a 40 ms adapter sends what it holds every 40 ms from the first
+// byte, and a 14-byte FIFO hands over 14 bytes at once, the rest four characters after the last.
+TEST(MetersimDelivery, AdapterBurstsAndFifoHandovers) {
+    using std::chrono::milliseconds;
+    const UsbAdapter::Clock::time_point t0{};
+    const auto byteAt = [&](size_t k) {
+        return t0 + std::chrono::nanoseconds(static_cast<long long>(k) * 10000000000LL / 2400);
+    };
+    UsbAdapter adapter, fifo;
+    adapter.set_latency(40);
+    fifo.set_fifo(14);
+    for (size_t k = 0; k < 20; ++k) {
+        EXPECT_EQ(adapter.take('x', byteAt(k)), t0 + milliseconds(k < 10 ? 40 : 80)) << k;
+        const UsbAdapter::Clock::time_point handed = fifo.take('x', byteAt(k));
+        if (k == 13) {
+            EXPECT_EQ(handed, byteAt(13)); // the fourteenth byte fills it
+        } else if (k > 13) {
+            EXPECT_EQ(handed, byteAt(k) + std::chrono::nanoseconds(4 * 10000000000LL / 2400));
+        }
+    }
+    fifo.release(byteAt(19) + milliseconds(16));
+    EXPECT_EQ(fifo.ready().size(), 14u);
+    fifo.release(byteAt(19) + milliseconds(17));
+    EXPECT_EQ(fifo.ready().size(), 20u);
+    EXPECT_FALSE(fifo.next_send());
 }

@@ -1,17 +1,59 @@
 #include "line_assembly.h"
 
+#include "counter_ms.h"
+
 namespace {
 
 uint32_t Since(const LineSource &source, uint32_t start) {
-    return static_cast<uint32_t>(source.ticks() - start);
+    return ElapsedMs(source.ticks(), start);
 }
 
-// The line being received: its first `capacity` bytes, and how many came.
+// The line being received: its first `capacity` bytes, and how many came;
+// and how its bytes came, to show the line's hold. Byte i left the meter i
+// characters after the first; each byte's lead is how much sooner than that
+// it came after the first (negative when it came later), in microseconds.
+// The spread between the latest and the earliest lead is how long the line
+// held back some of its bytes beyond others.
 struct Assembly {
     char *bytes;
     uint16_t capacity;
     uint32_t length;
+    uint32_t firstAt;
+    int64_t earliest, latest; // the extremes of the bytes' leads
 };
+
+// Notes when byte number line->length (the one just taken) came in.
+void NoteArrival(const LineSource &source, Assembly *line, uint32_t at) {
+    if (line->length == 0) {
+        line->firstAt = at;
+        line->earliest = line->latest = 0;
+        return;
+    }
+    // A clock that stepped back reads as a long wait here, which only makes
+    // the hold look longer.
+    const int64_t lead = static_cast<int64_t>(line->length) * source.characterUs -
+                         static_cast<int64_t>(static_cast<uint32_t>(at - line->firstAt)) * 1000;
+    if (lead < line->earliest)
+        line->earliest = lead;
+    if (lead > line->latest)
+        line->latest = lead;
+}
+
+// After a line's carriage return: the hold it showed, if it is long enough
+// to show one up to the limit (a shorter line may have come between two
+// bursts of an adapter, or in one).
+void LearnHold(LineSource &source, const Assembly &line) {
+    const uint64_t spanUs = static_cast<uint64_t>(line.length) * source.characterUs;
+    if (spanUs <= static_cast<uint64_t>(source.holdLimitMs) * 1000u)
+        return;
+    const uint64_t spreadUs = static_cast<uint64_t>(line.latest - line.earliest);
+    if (spreadUs < source.characterUs)
+        source.holdMs = 0; // no more than the clock's steps and the wake-ups
+    else if (spreadUs >= static_cast<uint64_t>(source.holdLimitMs) * 1000u)
+        source.holdMs = source.holdLimitMs;
+    else
+        source.holdMs = static_cast<uint16_t>((spreadUs + 999u) / 1000u);
+}
 
 // Takes one byte into the line, if one can be read within waitMs. True when
 // it was the carriage return, which ends the line and is not kept.
@@ -21,8 +63,11 @@ bool TakeByte(LineSource &source, Assembly *line, uint32_t waitMs) {
         return false;
     source.lastByteAt = source.ticks();
     source.heardAny = true;
-    if (byte == '\r')
+    NoteArrival(source, line, source.lastByteAt);
+    if (byte == '\r') {
+        LearnHold(source, *line);
         return true;
+    }
     if (line->length < line->capacity)
         line->bytes[line->length] = byte;
     ++line->length;
@@ -37,7 +82,7 @@ uint16_t Finished(const Assembly &line) {
 
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint16_t capacity) {
     source.missedLine = false;
-    Assembly line = {bytes, capacity, 0};
+    Assembly line = {bytes, capacity, 0, 0, 0, 0};
     const uint32_t start = source.ticks();
     uint32_t elapsed = 0;
     for (;;) {
@@ -93,17 +138,23 @@ void DropStaleInput(LineSource &source, const StaleInputTimes &times, uint16_t t
         // How much longer the line must be watched: until it has been quiet
         // long enough (longer inside a late reply), and after a missed line
         // until its late window is over.
+        // Both allow for the line's hold: the rest of a burst may come that
+        // much later, and so may the first bytes of a late reply.
         uint32_t left = 0;
-        const uint32_t quietMs = openLine ? times.openLineQuietMs : times.quietMs;
-        if (source.heardAny && now - source.lastByteAt < quietMs)
-            left = quietMs - (now - source.lastByteAt);
-        const uint32_t window = static_cast<uint32_t>(times.lateMs) + times.quietMs;
-        if (source.missedLine && now - source.missedAt < window) {
-            const uint32_t windowLeft = window - (now - source.missedAt);
+        const uint32_t lineQuietMs = static_cast<uint32_t>(times.quietMs) + source.holdMs;
+        const uint32_t quietMs =
+            openLine && times.openLineQuietMs > lineQuietMs ? times.openLineQuietMs : lineQuietMs;
+        const uint32_t quietFor = ElapsedMs(now, source.lastByteAt);
+        if (source.heardAny && quietFor < quietMs)
+            left = quietMs - quietFor;
+        const uint32_t window = static_cast<uint32_t>(times.lateMs) + lineQuietMs;
+        const uint32_t sinceMiss = ElapsedMs(now, source.missedAt);
+        if (source.missedLine && sinceMiss < window) {
+            const uint32_t windowLeft = window - sinceMiss;
             if (windowLeft > left)
                 left = windowLeft;
         }
-        const uint32_t elapsed = now - start;
+        const uint32_t elapsed = ElapsedMs(now, start);
         if (left == 0 || elapsed > timeoutMs)
             break;
         // A byte that comes in meanwhile is stale too; the wait for one ends

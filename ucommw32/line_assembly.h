@@ -26,18 +26,38 @@ struct LineSource {
     // missedLine is set: a reply may still be on its way.
     uint32_t missedAt;
     bool missedLine;
+    // How the line delivers. A USB adapter holds the bytes it receives until
+    // its latency timer sends them on in a burst; a UART hands over its FIFO
+    // when the FIFO fills to its trigger level or the line pauses. Either way
+    // a byte may reach the driver well after it left the meter, and the
+    // waits of DropStaleInput must allow for that hold. A line shows it in
+    // the replies read from it: its bytes leave the meter one character
+    // apart, so a byte that comes later than that after the bytes before it
+    // was held back (see AssembleLine).
+    uint16_t characterUs; // one character on the wire, in microseconds
+    uint16_t holdLimitMs; // the longest hold the waits allow for
+    // The hold the line has shown, up to holdLimitMs; holdLimitMs, the safe
+    // allowance, until a reply has shown it (the backends set it back when
+    // they open the port).
+    uint16_t holdMs;
 };
 
 // Polls source until a carriage return arrives or more than
-// timeoutMs have passed since the first poll (unsigned tick difference, so a
-// wrap of the counter does no harm). Stores the bytes before the first
+// timeoutMs have passed since the first poll (ElapsedMs: a wrap of the
+// counter does no harm, and a step back counts as no time). Stores the bytes before the first
 // carriage return in line and returns their count; returns 0 when none came
 // in time, or when the line had more than capacity bytes (all of them are
 // taken, none kept). Reads one byte at a time and never reads past the
 // carriage return. Bytes already queued when the time is up still count:
 // they came in time, though this process may not have been given the
 // processor to read them. A line that did not come in time is noted as
-// missed (missedAt, missedLine) for the next DropStaleInput.
+// missed (missedAt, missedLine) for the next DropStaleInput. A line long
+// enough to show a hold of holdLimitMs (its bytes span more than that on the
+// wire) sets holdMs to the hold it showed: the most by which some of its
+// bytes came later, beside others, than their places on the wire say (later
+// after the bytes before them than the characters between take, or together
+// with bytes that left characters after them), up to the limit, and 0 when
+// that is less than a character (the clock's steps, late wake-ups).
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *line, uint16_t capacity);
 
 // How long DropStaleInput watches the line.
@@ -51,13 +71,15 @@ struct StaleInputTimes {
 };
 
 // Drops the bytes waiting and those still arriving: returns once no byte has
-// come in for quietMs (the rest of a reply, such as the line feed after its
-// carriage return, may still be on the wire), or after timeoutMs at most.
-// After a missed line it also watches the line until lateMs + quietMs have
-// passed since the miss, so that a late reply that begins up to lateMs after
-// it is dropped here rather than taken for the answer to the next query; the
-// part of that window that has already gone by is not waited for again. A
-// late reply is dropped whole: inside it, the drop ends only at its carriage
-// return or after openLineQuietMs of silence. A reply later than that cannot
-// be told from a prompt answer.
+// come in for quietMs + the line's hold (the rest of a reply, such as the
+// line feed after its carriage return, may still be on the wire or in the
+// adapter), or after timeoutMs at most. After a missed line it also watches
+// the line until lateMs + quietMs + the hold have passed since the miss, so
+// that a late reply that leaves the meter up to lateMs after it is dropped
+// here rather than taken for the answer to the next query; the part of that
+// window that has already gone by is not waited for again. A late reply is
+// dropped whole: inside it, the drop ends only at its carriage return or
+// after openLineQuietMs of silence (or the quiet time, if longer). A reply
+// later than that, or held back longer than the hold allowed for, cannot be
+// told from a prompt answer.
 void DropStaleInput(LineSource &source, const StaleInputTimes &times, uint16_t timeoutMs);

@@ -20,6 +20,8 @@ namespace {
 
 int PortFd = -1;
 bool PortFailed = true;
+// A text went out since the last ReadLine: the line that comes answers it.
+bool ReplyDue = false;
 
 uint32_t Ticks() {
     timespec now;
@@ -46,7 +48,8 @@ bool ReadByte(char *byte, uint32_t waitMs) {
 
 void Purge();
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte,        Purge,          0, false, 0,
+                             false, CharacterUs,  LineHoldLimitMs, LineHoldLimitMs};
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -158,6 +161,8 @@ void OpenPort() {
     DevicePath(PortName, path, sizeof path);
     PortLineSource.heardAny = false; // nothing heard on this port yet
     PortLineSource.missedLine = false;
+    ReplyDue = false;
+    PortLineSource.holdMs = LineHoldLimitMs; // nor shown: it may be another adapter
     PortFd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     PortFailed = PortFd < 0;
     if (PortFailed)
@@ -195,6 +200,7 @@ bool PortUsable() {
 void WriteText(const char *text) {
     if (PortFd < 0)
         return;
+    ReplyDue = true;
     const uint32_t start = Ticks();
     const size_t length = strlen(text);
     size_t sent = 0;
@@ -246,5 +252,10 @@ void DiscardInput() {
 }
 
 uint16_t ReadLine(char line[LineCapacity]) {
-    return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
+    const uint16_t length = AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
+    // Only the answer to a text sent can still come after the time-out: a
+    // wait for a line nobody asked for leaves no late reply to drop.
+    PortLineSource.missedLine = PortLineSource.missedLine && ReplyDue;
+    ReplyDue = false;
+    return length;
 }

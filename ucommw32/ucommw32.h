@@ -55,19 +55,34 @@ void WriteText(const char *text);
 uint16_t BytesWaiting();
 
 // Drops every byte waiting in the input queue and any still arriving from
-// earlier traffic: returns once nothing has come in for QuietMs (at most
-// after TimeoutMs, on a line that never falls silent). After a ReadLine that
-// got no line in time, it first watches the line until LateReplyMs + QuietMs
-// have passed since that time-out (less whatever part of it has gone by
-// already), dropping what comes: a reply that begins up to LateReplyMs late
+// earlier traffic: returns once nothing has come in for QuietMs plus the
+// line's hold (at most after TimeoutMs, on a line that never falls silent).
+// After a ReadLine that waited in vain for the answer to a text sent, it
+// first watches the line until LateReplyMs + QuietMs + the hold have passed
+// since that time-out (less whatever part of it has gone by already),
+// dropping what comes: a reply that leaves the meter up to LateReplyMs late
 // is never taken for the answer to the next query, however its bytes are
-// spread out. A reply that comes later
-// still cannot be told from a prompt answer to the next one.
+// spread out. A reply that comes later still cannot be told from a prompt
+// answer to the next one.
 void DiscardInput();
 
 // How long the line must be silent before stale input counts as gone: a
-// little over two characters at 2400 baud.
+// little over two characters at 2400 baud, on a line that hands each byte
+// over as it comes.
 constexpr uint16_t QuietMs = 10;
+
+// One character at 2400 baud (start bit, 8 data bits, stop bit).
+constexpr uint16_t CharacterUs = 4167;
+
+// The longest a line may hold a byte back, beyond its time on the wire, that
+// DiscardInput allows for: a USB adapter's latency timer up to 60 ms (16 ms
+// by default), or a UART whose receive FIFO hands over 14 bytes at a time
+// (58 ms at 2400 baud). The quiet time and the late window grow by the hold
+// the line has shown in the replies read from it, and by the whole limit
+// until a reply has shown it; a line that hands each byte over as it comes
+// adds nothing. A line that holds bytes back longer still is allowed for
+// only up to the limit.
+constexpr uint16_t LineHoldLimitMs = 60;
 
 // How late after a time-out a reply may begin and still be dropped rather
 // than taken for the answer to the next query. Such a reply is dropped whole:

@@ -34,6 +34,9 @@ void Check(BOOL succeeded) {
 // record of OpenPort is in force.
 DWORD ReadWaitMs = 0;
 
+// A text went out since the last ReadLine: the line that comes answers it.
+bool ReplyDue = false;
+
 // Copies text into a buffer of `size` bytes, zero-terminated, cut short if
 // it does not fit.
 void CopyText(char *buffer, size_t size, const char *text) {
@@ -97,13 +100,16 @@ bool ReadByte(char *byte, uint32_t waitMs) {
 
 void Purge();
 
-LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte, Purge, 0, false, 0, false};
+LineSource PortLineSource = {Ticks, BytesWaiting, ReadByte,        Purge,          0, false, 0,
+                             false, CharacterUs,  LineHoldLimitMs, LineHoldLimitMs};
 
 } // namespace
 
 void OpenPort() {
     PortLineSource.heardAny = false; // nothing heard on this port yet
     PortLineSource.missedLine = false;
+    ReplyDue = false;
+    PortLineSource.holdMs = LineHoldLimitMs; // nor shown: it may be another adapter
     CopyText(NameBuffer, sizeof NameBuffer, PortName);
     PortHandle = CreateFileA(NameBuffer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -152,6 +158,7 @@ bool PortUsable() {
 
 void WriteText(const char *text) {
     DWORD written = 0;
+    ReplyDue = true;
     Check(WriteFile(PortHandle, text, static_cast<DWORD>(strlen(text)), &written, nullptr));
 }
 
@@ -171,5 +178,10 @@ void DiscardInput() {
 }
 
 uint16_t ReadLine(char line[LineCapacity]) {
-    return AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
+    const uint16_t length = AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
+    // Only the answer to a text sent can still come after the time-out: a
+    // wait for a line nobody asked for leaves no late reply to drop.
+    PortLineSource.missedLine = PortLineSource.missedLine && ReplyDue;
+    ReplyDue = false;
+    return length;
 }

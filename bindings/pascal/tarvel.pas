@@ -28,8 +28,9 @@
 
   Threads: any thread may call the entries, several at once. Readings of
   one DLL take turns, each with its own query and reply; one that arrives
-  during another waits for it (up to about 1.3 s). pead keeps one value per
-  channel. Different DLLs are independent. }
+  during others waits for each of them (a reading takes up to 1.26 s without
+  an answer, up to 3.1 s on a line that keeps sending noise). pead keeps one
+  value per channel. Different DLLs are independent. }
 unit tarvel;
 
 {$IFDEF FPC}

@@ -37,7 +37,10 @@ struct Meter {
     Clock::time_point empty_at{};
     unsigned long seq = 0;
     std::deque<Chunk> out; // bytes the line still has to send
-    UsbAdapter adapter;    // bytes the line sent, on their way to the pty
+    // The longest metersim passed its output on later than due since the last query (kept off
+    // the processor, say): a pause on the line that the meter did not make.
+    Clock::duration lag{};
+    UsbAdapter adapter; // bytes the line sent, on their way to the pty
     std::string termios_text;
     std::mt19937 rng;
     std::vector<std::string> links;

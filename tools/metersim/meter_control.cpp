@@ -101,6 +101,12 @@ Control read_control(const Meter &m) {
             ok = to_ms(val, kLongestMs, c.lf_ms);
         else if (key == "usb_ms")
             ok = to_ms(val, kLongestLatencyMs, c.usb_ms);
+        else if (key == "fault_from")
+            ok = to_ms(val, kLongestMs, c.fault_from);
+        else if (key == "fifo")
+            ok = to_ms(val, kLargestFifo, c.fifo);
+        else if (key == "vary")
+            ok = (val == "0" || val == "1") && ((c.vary = val == "1"), true);
         else if (key == "plugged")
             ok = (val == "0" || val == "1") && ((c.plugged = val == "1"), true);
         else if (key == "fault" && (ok = is_fault(val)))

@@ -7,8 +7,9 @@
 
 struct Meter;
 
-// Delays a control file may set: an hour at most; an adapter's latency timer: 255 ms at most.
-constexpr long kLongestMs = 3600000, kLongestLatencyMs = 255;
+// Delays a control file may set: an hour at most; an adapter's latency timer: 255 ms at most;
+// a FIFO's trigger level: 16 bytes at most (a 16550's FIFO).
+constexpr long kLongestMs = 3600000, kLongestLatencyMs = 255, kLargestFifo = 16;
 
 // The faults by name; a random fault draws one of the eight between "none" and "random".
 inline const char *const kFaults[] = {"none",    "silent", "late",  "partial", "crlf",
@@ -18,9 +19,12 @@ inline const char *const kFaults[] = {"none",    "silent", "late",  "partial", "
 struct Control {
     double ph = 7.02, mv = -123;
     std::string fault = "none";
+    long fault_from = 1; // queries before this one (numbered from 1) are answered without fault
     long late_ms = 1500, pause_ms = 600, noise_ms = 300;
-    long lf_ms = 0;  // delay of the crlf fault's LF after the CR (0: right behind it)
-    long usb_ms = 0; // latency timer of the USB adapter (0: no adapter)
+    long lf_ms = 0;    // delay of the crlf fault's LF after the CR (0: right behind it)
+    long usb_ms = 0;   // latency timer of the USB adapter (0: no adapter)
+    long fifo = 0;     // trigger level of the UART's receive FIFO (0: none), without an adapter
+    bool vary = false; // each query answers ph and mv moved by its own number
     bool plugged = true;
     bool has_reply = false;
     std::string reply;

@@ -92,15 +92,19 @@ void send_due(Meter &m, Clock::time_point now, bool instant) {
     ready.erase(0, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-Clock::time_point next_output(const Meter &m, Clock::time_point now, bool instant) {
+Clock::time_point output_due(const Meter &m, bool instant) {
     Clock::time_point at = Clock::time_point::max();
-    if (m.blocked)
-        return at;
-    if (!m.adapter.ready().empty())
-        return now;
     if (!m.out.empty())
         at = m.out.front().start + byte_offset(m.out.front().sent, instant);
     if (std::optional<Clock::time_point> tick = m.adapter.next_send())
         at = std::min(at, *tick);
-    return std::max(at, now);
+    return at;
+}
+
+Clock::time_point next_output(const Meter &m, Clock::time_point now, bool instant) {
+    if (m.blocked)
+        return Clock::time_point::max();
+    if (!m.adapter.ready().empty())
+        return now;
+    return std::max(output_due(m, instant), now);
 }

@@ -80,12 +80,15 @@ Clock::time_point queue_end(const Meter &m, Clock::time_point from, bool instant
 void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::time_point earliest,
                   bool instant) {
     m.adapter.set_latency(c.usb_ms);
-    std::string fault = c.fault;
+    m.adapter.set_fifo(c.fifo);
+    std::string fault = static_cast<long>(m.seq + 1) < c.fault_from ? "none" : c.fault;
     if (fault == "random")
         fault = m.rng() % 2 == 0 ? "none" : kFaults[1 + m.rng() % 8];
 
-    double ph = c.ph;
-    long mv = std::lround(std::max(-999.0, std::min(999.0, c.mv)));
+    // With vary, query q's values are its own: ph + (q mod 1000) / 100, mv + q mod 1000.
+    const long own = c.vary ? static_cast<long>((m.seq + 1) % 1000) : 0;
+    double ph = c.ph + own / 100.0;
+    long mv = std::lround(std::max(-999.0, std::min(999.0, c.mv + own)));
     std::string text = c.has_reply ? c.reply : default_reply(ph, mv);
     std::string half = text.substr(0, text.size() / 2);
     Clock::time_point start = queue_end(m, arrival, instant);
@@ -148,8 +151,10 @@ void handle_query(Meter &m, const Control &c, Clock::time_point arrival, Clock::
     size_t bytes = 0;
     for (const Chunk &chunk : reply)
         bytes += chunk.bytes.size();
-    entry += " fault=" + fault + " valid=" + (valid ? "1" : "0") +
-             " bytes=" + std::to_string(bytes) + " opens=" + std::to_string(m.opens) +
-             " start_ms=" + std::to_string(start_ms) + "\n";
+    entry +=
+        " fault=" + fault + " valid=" + (valid ? "1" : "0") + " bytes=" + std::to_string(bytes) +
+        " opens=" + std::to_string(m.opens) + " start_ms=" + std::to_string(start_ms) +
+        " lag_ms=" + std::to_string(std::chrono::duration_cast<milliseconds>(m.lag).count()) + "\n";
+    m.lag = Clock::duration::zero();
     write_all(m.log_fd, entry);
 }

@@ -5,8 +5,8 @@
 // simulator answers its "?RD\r" queries on the master side, with the byte timing of a 2400-baud
 // line and with faults chosen through a control file that can be rewritten between readings.
 // Everything runs in one poll() loop; output is scheduled per meter as timed chunks of bytes,
-// which leave at line pace and reach the pty through the meter's USB adapter (usb_adapter.h),
-// at once unless a latency timer is set.
+// which leave at line pace and reach the pty through the meter's USB adapter or UART FIFO
+// (usb_adapter.h), at once unless a latency timer or a FIFO is set.
 // This file holds the options, the setup of the meters, the loop and the test program started
 // with --run; meter.h and the meter_*.h files hold the rest. Usage and file formats:
 // tools/metersim.md.
@@ -48,9 +48,9 @@ void on_signal(int sig) { g_signal = sig; }
 struct Options {
     std::vector<int> ports{1};
     std::string dir, wine_prefix, link_dir;
-    std::string ph = "7.02", mv = "-123", fault = "none";
+    std::string ph = "7.02", mv = "-123", fault = "none", fault_from = "1";
     bool instant = false, quiet = false;
-    long usb_ms = 0;
+    long usb_ms = 0, fifo = 0;
     unsigned long seed = 1;
     std::vector<std::string> run;
 };
@@ -58,9 +58,11 @@ struct Options {
 void open_meter(Meter &m, const Options &o, const std::string &dir) {
     open_pty(m);
     m.base = dir + "/com" + std::to_string(m.port);
-    write_file_atomic(m.base + ".ctl", "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
-                                           "\nlate_ms=1500\npause_ms=600\nanswer=query\nusb_ms=" +
-                                           std::to_string(o.usb_ms) + "\n");
+    write_file_atomic(
+        m.base + ".ctl",
+        "ph=" + o.ph + "\nmv=" + o.mv + "\nfault=" + o.fault +
+            "\nlate_ms=1500\npause_ms=600\nanswer=query\nusb_ms=" + std::to_string(o.usb_ms) +
+            "\nfifo=" + std::to_string(o.fifo) + "\nfault_from=" + o.fault_from + "\n");
     for (auto [fd, ext] : {std::pair<int *, const char *>{&m.rx_fd, ".rx"}, {&m.log_fd, ".log"}}) {
         *fd =
             open((m.base + ext).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -116,7 +118,10 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
         }
         Clock::time_point now = Clock::now(), wake = now + kIdlePoll;
         std::vector<pollfd> fds;
+        std::vector<Clock::time_point> due;
         for (const Meter &m : meters) {
+            due.push_back(m.connected && !m.blocked ? output_due(m, o.instant)
+                                                    : Clock::time_point::max());
             wake = std::min(wake, next_output(m, now, o.instant));
             if (m.connected)
                 fds.push_back(
@@ -126,19 +131,23 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
             std::max<long long>(0, std::chrono::duration_cast<nanoseconds>(wake - now).count());
         timespec ts{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
         ppoll(fds.data(), fds.size(), &ts, nullptr); // EINTR only shortens the wait
-        for (Meter &m : meters) {
+        for (size_t i = 0; i < meters.size(); ++i) {
+            Meter &m = meters[i];
             watch_plug(m);
             receive(m, o.instant);
             check_termios(m);
-            send_due(m, Clock::now(), o.instant);
+            const Clock::time_point sent = Clock::now();
+            if (due[i] < sent)
+                m.lag = std::max(m.lag, sent - due[i]);
+            send_due(m, sent, o.instant);
         }
     }
 }
 
 void usage() {
     std::puts("usage: metersim [--com LIST] [--dir DIR] [--wine-prefix P] [--link-dir D]\n"
-              "                [--ph X] [--mv Y] [--fault F] [--instant] [--usb T] [--seed S]\n"
-              "                [--quiet] [--run CMD ARGS...]\n"
+              "                [--ph X] [--mv Y] [--fault F] [--fault-from Q] [--instant]\n"
+              "                [--usb T] [--fifo N] [--seed S] [--quiet] [--run CMD ARGS...]\n"
               "Simulates PHN130T pH meters on pseudo-terminals; see tools/metersim.md.");
 }
 
@@ -180,6 +189,10 @@ Options parse_args(int argc, char **argv) {
         } else if (a == "--fault") {
             if (!is_fault(o.fault = value()))
                 throw Error("unknown fault " + o.fault);
+        } else if (a == "--fault-from") {
+            long from = 0;
+            if (!to_ms(o.fault_from = value(), kLongestMs, from) || from == 0)
+                throw Error("--fault-from takes a query number from 1");
         } else if (a == "--seed") {
             if (!to_number(value(), l) || l < 0)
                 throw Error("--seed takes a non-negative integer");
@@ -187,6 +200,9 @@ Options parse_args(int argc, char **argv) {
         } else if (a == "--usb") {
             if (!to_ms(value(), kLongestLatencyMs, o.usb_ms) || o.usb_ms == 0)
                 throw Error("--usb takes a latency of 1 to 255 ms");
+        } else if (a == "--fifo") {
+            if (!to_ms(value(), kLargestFifo, o.fifo) || o.fifo == 0)
+                throw Error("--fifo takes a trigger level of 1 to 16 bytes");
         } else if (a == "--instant") {
             o.instant = true;
         } else if (a == "--quiet") {

@@ -1,5 +1,12 @@
 #include "usb_adapter.h"
 
+namespace {
+
+// Four characters at 2400 baud: the pause after which a FIFO hands over what it holds.
+constexpr std::chrono::nanoseconds kFifoTimeout{4 * 10000000000LL / 2400};
+
+} // namespace
+
 void UsbAdapter::set_latency(long ms) {
     if (ms == latency_ms_)
         return;
@@ -9,7 +16,22 @@ void UsbAdapter::set_latency(long ms) {
     next_tick_.reset();
 }
 
+void UsbAdapter::set_fifo(long trigger) {
+    if (trigger == fifo_trigger_)
+        return;
+    fifo_trigger_ = trigger;
+    ready_ += buffered_;
+    buffered_.clear();
+}
+
 void UsbAdapter::run_timer(Clock::time_point until) {
+    if (latency_ms_ == 0) { // a FIFO, if any
+        if (!buffered_.empty() && fifo_due_ <= until) {
+            ready_ += buffered_;
+            buffered_.clear();
+        }
+        return;
+    }
     while (next_tick_ && *next_tick_ <= until) {
         if (buffered_.empty()) {
             next_tick_.reset();
@@ -22,8 +44,19 @@ void UsbAdapter::run_timer(Clock::time_point until) {
 }
 
 UsbAdapter::Clock::time_point UsbAdapter::take(char byte, Clock::time_point at) {
-    if (latency_ms_ == 0) {
+    if (latency_ms_ == 0 && fifo_trigger_ == 0) {
         ready_ += byte;
+        return at;
+    }
+    if (latency_ms_ == 0) {
+        // A byte that comes exactly as the FIFO's pause runs out still finds it waiting.
+        run_timer(at - Clock::duration(1));
+        buffered_ += byte;
+        fifo_due_ = at + kFifoTimeout;
+        if (buffered_.size() < static_cast<size_t>(fifo_trigger_))
+            return fifo_due_;
+        ready_ += buffered_;
+        buffered_.clear();
         return at;
     }
     // Ticks before this byte came send only what was there before it; a byte that comes exactly
@@ -38,7 +71,9 @@ UsbAdapter::Clock::time_point UsbAdapter::take(char byte, Clock::time_point at) 
 void UsbAdapter::release(Clock::time_point now) { run_timer(now); }
 
 std::optional<UsbAdapter::Clock::time_point> UsbAdapter::next_send() const {
-    return buffered_.empty() ? std::nullopt : next_tick_;
+    if (buffered_.empty())
+        return std::nullopt;
+    return latency_ms_ == 0 ? std::optional<Clock::time_point>(fifo_due_) : next_tick_;
 }
 
 void UsbAdapter::clear() {
