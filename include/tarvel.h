@@ -40,7 +40,7 @@
  * Threads. Every entry may be called from any thread, several at once.
  * Readings of one DLL take turns, each with its own query and reply; one
  * that arrives during others waits for each of them. A reading takes about
- * 80 ms, 1 s without an answer (1.26 s right after one without answer), and
+ * 80 ms, 1 s without an answer (1.26 to 1.32 s right after one without answer), and
  * up to 3.1 s on a line that keeps sending noise. Names and texts never
  * wait. Different DLLs are independent. */
 #ifndef TARVEL_H
