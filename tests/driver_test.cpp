@@ -429,16 +429,16 @@ TEST_F(Driver, UnloadWaitsForTheReadingInFlightOnly) {
 }
 
 #if defined(_WIN32)
+// A host thread that reads pH once, as CreateThread starts it.
+DWORD WINAPI ReadPhOnce(LPVOID library) {
+    host::Export<decltype(&ead)>(library, "ead")(0);
+    return 0;
+}
+
 TEST_F(Driver, UnloadDoesNotWaitForeverOnAKilledReading) {
     Deliverable d(1);
     host::SetMeter(1, "fault=silent\n");
-    HANDLE reader = CreateThread(
-        nullptr, 0,
-        [](LPVOID library) -> DWORD {
-            host::Export<decltype(&ead)>(library, "ead")(0);
-            return 0;
-        },
-        d.library, 0, nullptr);
+    HANDLE reader = CreateThread(nullptr, 0, ReadPhOnce, d.library, 0, nullptr);
     host::SleepMs(200);
     TerminateThread(reader, 1);
     CloseHandle(reader);
