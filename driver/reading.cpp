@@ -34,7 +34,12 @@ double ReadInTurn(int32_t channel) {
 double ReadMeter(int32_t channel, double *result) {
     if (IsStopped())
         return NOT_AVAILABLE;
-    const uint32_t turn = TakeReadingTurn(ReadingWorstCaseMs + 1000u);
+    uint32_t turn;
+    if (!TakeReadingTurn(ReadingWorstCaseMs + 1000u, &turn)) {
+        if (result != nullptr)
+            *result = NOT_AVAILABLE; // never an earlier reading's value
+        return NOT_AVAILABLE;
+    }
     // The library may have been stopped while this reading waited its turn.
     const double value = IsStopped() ? NOT_AVAILABLE : ReadInTurn(channel);
     if (result != nullptr)

@@ -146,7 +146,7 @@ void EndReadingTurns() {
 #endif
 }
 
-uint32_t TakeReadingTurn(uint32_t longestTurnMs) {
+bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
 #if !defined(_WIN32)
     int state;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
@@ -159,6 +159,14 @@ uint32_t TakeReadingTurn(uint32_t longestTurnMs) {
         const uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
         if (serving == ticket)
             break;
+        if (static_cast<int32_t>(serving - ticket) > 0) {
+            // This thread's own turn came and was skipped while it was kept
+            // off the processor: the readings behind it went on.
+#if !defined(_WIN32)
+            pthread_setcancelstate(state, nullptr);
+#endif
+            return false;
+        }
         if (serving != watched) {
             watched = serving;
             watchedSince = NowMs();
@@ -190,7 +198,8 @@ uint32_t TakeReadingTurn(uint32_t longestTurnMs) {
     TurnOwner = pthread_self();
     __atomic_store_n(&OwnerTicket, ticket, __ATOMIC_RELEASE);
 #endif
-    return ticket;
+    *turn = ticket;
+    return true;
 }
 
 void EndReadingTurn(uint32_t turn) {

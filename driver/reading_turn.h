@@ -24,12 +24,14 @@
 void StartReadingTurns();
 void EndReadingTurns();
 
-// Waits until it is this thread's turn to use the line, and returns it. A
-// turn that stays where it is for more than longestTurnMs is taken to have
-// no thread behind it and is skipped. While it waits and until
+// Waits until it is this thread's turn to use the line, sets *turn to it and
+// answers true. A turn that stays where it is for more than longestTurnMs is
+// taken to have no thread behind it and is skipped; a thread whose own turn
+// was skipped so (kept off the processor that long) gets none and answers
+// false at once, without waiting for any other. While it waits and until
 // EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken and never
 // ended would hold every later reading up that long.
-uint32_t TakeReadingTurn(uint32_t longestTurnMs);
+bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn);
 
 // Ends the turn taken by TakeReadingTurn: the next thread in line goes on.
 void EndReadingTurn(uint32_t turn);

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <windows.h>
+
 #include "reading_turn.h"
 
 namespace {
@@ -33,7 +35,8 @@ TEST(ReadingTurns, HandedOnWithinAMillisecond) {
         for (++ready; ready < 2;) {
         }
         for (int i = 0; i < turns / 2; ++i) {
-            const uint32_t turn = TakeReadingTurn(5000);
+            uint32_t turn;
+            ASSERT_TRUE(TakeReadingTurn(5000, &turn));
             const double now = NowMs();
             if (releasedBy != -1 && releasedBy != self)
                 handoffs.push_back(now - releasedAt);
@@ -54,6 +57,49 @@ TEST(ReadingTurns, HandedOnWithinAMillisecond) {
     std::sort(handoffs.begin(), handoffs.end());
     EXPECT_LT(handoffs[handoffs.size() / 2], 1.0)
         << "median of " << handoffs.size() << " hand-ons, in ms";
+}
+
+// A turn held past its limit is skipped; so, when it comes, is the turn of
+// a thread kept off the processor that long. That thread must then give up
+// at once, and the turns go on for the readings after it, rather than it
+// waiting for a turn gone by and pushing the turns past every ticket drawn.
+std::atomic<int> KeptTook(-1);
+DWORD WINAPI KeptReader(LPVOID) {
+    uint32_t turn;
+    KeptTook = TakeReadingTurn(100, &turn);
+    if (KeptTook == 1)
+        EndReadingTurn(turn);
+    return 0;
+}
+
+TEST(ReadingTurns, AThreadWhoseTurnWentByGivesUpAndTheOthersGoOn) {
+    StartReadingTurns();
+    uint32_t held, turn;
+    ASSERT_TRUE(TakeReadingTurn(100, &held)); // never ended: its thread was killed
+    HANDLE kept = CreateThread(nullptr, 0, KeptReader, nullptr, 0, nullptr);
+    const double drawn = NowMs() + 20;
+    while (NowMs() < drawn) {
+    }
+    SuspendThread(kept); // it drew its ticket and waits for it
+    bool nextTook = false;
+    std::thread next([&] {
+        nextTook = TakeReadingTurn(100, &turn);
+        if (nextTook)
+            EndReadingTurn(turn);
+    });
+    next.join(); // skipped the killed turn and the kept thread's, took its own
+    EXPECT_TRUE(nextTook);
+    ResumeThread(kept);
+    const double resumed = NowMs();
+    EXPECT_EQ(WaitForSingleObject(kept, 2000), WAIT_OBJECT_0);
+    CloseHandle(kept);
+    EXPECT_EQ(KeptTook, 0);
+    EXPECT_LT(NowMs() - resumed, 300) << "the kept thread waited for a turn gone by";
+    const double asked = NowMs();
+    ASSERT_TRUE(TakeReadingTurn(100, &turn));
+    EXPECT_LT(NowMs() - asked, 90) << "a later reading waited";
+    EndReadingTurn(turn);
+    EndReadingTurns();
 }
 
 } // namespace
