@@ -124,8 +124,10 @@ if [ "$where32" = guest ]; then
     echo "== tests: win32, the Wine tests in the emulated 32-bit PC"
     shares=(--share "$root")
     case $builds/ in "$root"/*) ;; *) shares+=(--share "$builds") ;; esac
-    "$root/scripts/win32-guest" "${shares[@]}" -- "$root/scripts/guest/wine-tests" "$builds/win32" \
-        -j 2 || status=1
+    # A guest that hangs is ended well inside CI's time (they take about 7 minutes).
+    TARVEL_GUEST_TIMEOUT=${TARVEL_GUEST_TIMEOUT:-1500} \
+        "$root/scripts/win32-guest" "${shares[@]}" -- "$root/scripts/guest/wine-tests" \
+        "$builds/win32" -j 2 || status=1
 fi
 begin "valgrind native"
 echo "== valgrind: native"

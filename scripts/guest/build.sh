@@ -24,9 +24,10 @@ trap unregister EXIT
 probe=$out/probe
 printf 'int main(void) { return 0; }\n' >"$probe.c"
 gcc -m32 -static -o "$probe" "$probe.c"
+# One left by a build that was killed would answer for the kernel.
+if [ -e "$binfmt/tarvel-i386" ]; then echo -1 >"$binfmt/tarvel-i386"; fi
 if ! "$probe" 2>/dev/null; then
     [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-    [ -e "$binfmt/tarvel-i386" ] && echo -1 >"$binfmt/tarvel-i386"
     printf '%s' ':tarvel-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
         >"$binfmt/register"
     registered=1
