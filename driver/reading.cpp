@@ -15,17 +15,19 @@ bool IsStopped() { return __atomic_load_n(&Stopped, __ATOMIC_SEQ_CST); }
 
 // The reading itself, on the line this thread has to itself.
 double ReadInTurn(int32_t channel) {
+    if ((channel == 0 || channel == 1) && !PortUsable()) {
+        ClosePort();
+        OpenPort();
+    }
+    HoldLine(); // from another process that shares the port
     if (channel == 0 || channel == 1) {
-        if (!PortUsable()) {
-            ClosePort();
-            OpenPort();
-        }
         DiscardInput();
         WriteText(ReadingQuery);
     }
     // Every channel takes a line, so an unknown channel waits and consumes it.
     char line[LineCapacity];
     const uint16_t length = ReadLine(line);
+    ReleaseLine();
     return CutReading(line, length, channel);
 }
 

@@ -512,6 +512,48 @@ TEST_F(Driver, ChildForkedDuringAReadingReads) {
     host::SetMeter(1, "ph=5.55\n");
     EXPECT_EQ(WaitForChild(child, 1300 + WorstReadingMs), 0);
 }
+
+// A parent and its forked child read the port they share at the same time:
+// the meter answers each query with values of its own, and every answer
+// must be one query's, none taken by both processes.
+TEST_F(Driver, ParentAndForkedChildReadingAtOnceEachGetTheirOwnAnswer) {
+    host::SetMeter(1, "ph=1.00\nvary=1\n");
+    Deliverable d(1);
+    const size_t before = LoggedQueries(1).size();
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const int readings = 8;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (int i = 0; i < readings; ++i) {
+            const double value = d.read(0);
+            if (write(pipeEnds[1], &value, sizeof value) != sizeof value)
+                _exit(2);
+        }
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    std::vector<double> got;
+    for (int i = 0; i < readings; ++i)
+        got.push_back(d.read(0));
+    for (double value; read(pipeEnds[0], &value, sizeof value) == sizeof value;)
+        got.push_back(value);
+    close(pipeEnds[0]);
+    EXPECT_EQ(WaitForChild(child, readings * 1000 + 2000), 0);
+    ASSERT_EQ(got.size(), 2u * readings);
+    const std::vector<Logged> log = LoggedQueries(1);
+    EXPECT_EQ(log.size(), before + 2 * readings) << "one query per reading";
+    std::set<size_t> answered;
+    for (const double value : got) {
+        size_t query = before;
+        while (query < log.size() && log[query].ph != value)
+            ++query;
+        EXPECT_LT(query, log.size()) << value << " answers no query";
+        EXPECT_TRUE(answered.insert(query).second || query == log.size())
+            << value << " answers a query twice";
+    }
+}
 #endif
 
 TEST_F(Driver, MissingPortAnswersNoValueAfterAboutASecond) {

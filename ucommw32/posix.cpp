@@ -192,6 +192,26 @@ void ClosePort() {
     PortFailed = true;
 }
 
+namespace {
+
+// A record lock on the port belongs to the process that takes it and is not
+// inherited across fork, unlike the open port and its flock: it makes a
+// parent and its forked children take turns too.
+void LockLine(short type) {
+    if (PortFd < 0)
+        return;
+    struct flock whole = {};
+    whole.l_type = type;
+    whole.l_whence = SEEK_SET;
+    while (fcntl(PortFd, F_SETLKW, &whole) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+void HoldLine() { LockLine(F_WRLCK); }
+void ReleaseLine() { LockLine(F_UNLCK); }
+
 bool PortUsable() {
     BytesWaiting(); // asks the device
     return !PortFailed;

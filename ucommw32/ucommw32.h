@@ -40,6 +40,13 @@ void OpenPort();
 // Releases the port, if it is held. OpenPort may be called again afterwards.
 void ClosePort();
 
+// Around one reading's traffic on the port: HoldLine waits while another
+// process uses the line, ReleaseLine lets it go on. A child process forked
+// from the one that opened the port shares it, and the turns of one process
+// do not reach into another. Windows has no fork: both do nothing there.
+void HoldLine();
+void ReleaseLine();
+
 // True when the port is held and its I/O works: it was opened, and neither
 // this check (which asks the device) nor any read or write since has failed.
 // A port whose device went away (an unplugged adapter) reads false; one that

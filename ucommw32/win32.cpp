@@ -151,6 +151,9 @@ void ClosePort() {
     PortFailed = true;
 }
 
+void HoldLine() {}
+void ReleaseLine() {}
+
 bool PortUsable() {
     BytesWaiting(); // asks the device
     return !PortFailed;
