@@ -56,11 +56,13 @@ TEST(ReadingTurns, HandedOnWithinAMillisecond) {
     // Most turns go from one thread to the other; the median hand-on is
     // the line's usual idle time, whatever a busy machine does to a few. In
     // the emulated 32-bit PC (TARVEL_GUEST) every wake-up goes through a
-    // translated kernel and Wine server, about 1.3 ms there: 4 ms still
-    // tells a hand-on from a wait for the timer's tick (8 ms on average).
+    // translated kernel and Wine server: 1.3 to 5.8 ms measured there, too
+    // close to a wait for the timer's tick (7.8 ms on average) to tell them
+    // apart. There the bound only catches a hand-on left to the 50 ms look;
+    // the 1 ms one is held by the 64-bit build under wine64.
     ASSERT_GE(handoffs.size(), 10u);
     std::sort(handoffs.begin(), handoffs.end());
-    const double limit = getenv("TARVEL_GUEST") != nullptr ? 4.0 : 1.0;
+    const double limit = getenv("TARVEL_GUEST") != nullptr ? 30.0 : 1.0;
     EXPECT_LT(handoffs[handoffs.size() / 2], limit)
         << "median of " << handoffs.size() << " hand-ons, in ms";
 }
