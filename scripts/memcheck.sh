@@ -20,6 +20,10 @@ run() { # name command...
 }
 run unit_tests "${valgrind[@]}" "$build/tests/unit_tests"
 run serial_pty_test "${valgrind[@]}" "$build/tests/serial_pty_test"
+# Not the tests that fork: their children end with _exit, and valgrind counts
+# what the parent's threads held as lost in them.
 run driver_test "$build/tools/metersim" --com 1,2 --link-dir "$build/testdev" --quiet \
-    --run "${valgrind[@]}" "$build/tests/driver_test"
+    --run "${valgrind[@]}" "$build/tests/driver_test" \
+    --gtest_filter='-*Forked*:*ExitFromASignalHandler*'
+
 exit $status

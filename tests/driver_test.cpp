@@ -501,15 +501,22 @@ TEST_F(Driver, ChildForkedDuringAReadingReads) {
     host::SetMeter(1, "fault=silent\n");
     std::thread reader([&] { d.read(0); });
     host::SleepMs(200);
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        host::SleepMs(1500); // the parent's reading is over by then
+        char byte; // once the parent's reading is over and the meter answers
+        const bool told = read(go[0], &byte, 1) == 1;
         const double value = d.read(0);
-        _exit(value == 5.55 ? 0 : 1);
+        _exit(told && value == 5.55 ? 0 : 1);
     }
     reader.join();
     host::SetMeter(1, "ph=5.55\n");
+    const char byte = 1;
+    EXPECT_EQ(write(go[1], &byte, 1), 1);
+    close(go[0]);
+    close(go[1]);
     EXPECT_EQ(WaitForChild(child, 1300 + WorstReadingMs), 0);
 }
 
