@@ -307,6 +307,27 @@ TEST_F(LineAssembly, LateWindowCostsNothingOnceOverOrAfterALine) {
     EXPECT_EQ(Take(), "7.03");
 }
 
+// A line awaited without a query (a channel without a value) neither opens
+// a late window nor closes one a query left: whatever line it took, even one
+// of that query's own late reply's bytes, the rest may still come.
+TEST_F(LineAssembly, LineAwaitedWithoutQueryLeavesTheLateWindowAsItWas) {
+    char bytes[16];
+    EXPECT_EQ(AssembleAnswer(source, false, 1000, bytes, sizeof bytes), 0u);
+    uint32_t start = line.now;
+    DropStaleInput(source, Times, 1000);
+    EXPECT_LT(line.now - start, 3u);
+
+    EXPECT_EQ(AssembleAnswer(source, true, 1000, bytes, sizeof bytes), 0u);
+    const uint32_t missedAt = line.now;
+    Send(missedAt + 5, "x\r");
+    Send(missedAt + 200, "pH 3.00\r", 4); // the query's late reply
+    EXPECT_EQ(AssembleAnswer(source, false, 1000, bytes, sizeof bytes), 1u);
+    DropStaleInput(source, Times, 1000);
+    EXPECT_GE(line.now, missedAt + 259);
+    Send(line.now, "pH 7.03\r");
+    EXPECT_EQ(Take(), "pH 7.03");
+}
+
 // A counter that steps back (the performance counter read on another core
 // of some multi-core XP machines) takes no time off a wait: the reading
 // keeps its whole time-out, the quiet time and the late window their whole

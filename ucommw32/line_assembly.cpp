@@ -104,6 +104,18 @@ uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *bytes, uint1
     return 0;
 }
 
+uint16_t AssembleAnswer(LineSource &source, bool queried, uint16_t timeoutMs, char *bytes,
+                        uint16_t capacity) {
+    const bool missedBefore = source.missedLine;
+    const uint32_t missedBeforeAt = source.missedAt;
+    const uint16_t length = AssembleLine(source, timeoutMs, bytes, capacity);
+    if (!queried) {
+        source.missedLine = missedBefore;
+        source.missedAt = missedBeforeAt;
+    }
+    return length;
+}
+
 namespace {
 
 // After a missed line: whether the dropped bytes end inside a line (a late

@@ -60,6 +60,14 @@ struct LineSource {
 // that is less than a character (the clock's steps, late wake-ups).
 uint16_t AssembleLine(LineSource &source, uint16_t timeoutMs, char *line, uint16_t capacity);
 
+// AssembleLine for a reading: `queried` says whether a query went out since
+// the line before. Only the answer to a query can still come after the
+// time-out, so a line awaited without one notes no miss of its own, and
+// leaves the miss of a query before it as it was, whatever line it took:
+// that query's late reply may still be on its way.
+uint16_t AssembleAnswer(LineSource &source, bool queried, uint16_t timeoutMs, char *line,
+                        uint16_t capacity);
+
 // How long DropStaleInput watches the line.
 struct StaleInputTimes {
     uint16_t quietMs; // silence that ends the drop

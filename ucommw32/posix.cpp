@@ -272,10 +272,7 @@ void DiscardInput() {
 }
 
 uint16_t ReadLine(char line[LineCapacity]) {
-    const uint16_t length = AssembleLine(PortLineSource, TimeoutMs, line, LineCapacity);
-    // Only the answer to a text sent can still come after the time-out: a
-    // wait for a line nobody asked for leaves no late reply to drop.
-    PortLineSource.missedLine = PortLineSource.missedLine && ReplyDue;
+    const uint16_t length = AssembleAnswer(PortLineSource, ReplyDue, TimeoutMs, line, LineCapacity);
     ReplyDue = false;
     return length;
 }
