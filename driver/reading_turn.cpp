@@ -8,7 +8,9 @@
 #include "counter_ms.h"
 #else
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -17,6 +19,11 @@ namespace {
 // turn counter reaches it. Unsigned, so both counters wrap together.
 uint32_t NextTicket = 0;
 uint32_t Serving = 0;
+
+// The turn whose thread is known (none yet), and that thread below:
+// OwnerTicket is set after it, so that a thread that reads OwnerTicket equal
+// to the turn served knows who holds it.
+uint32_t OwnerTicket = UINT32_MAX;
 
 #if defined(_WIN32)
 
@@ -49,6 +56,18 @@ DWORD Coarse(DWORD ms) {
 DWORD Coarse(DWORD ms) { return ms; }
 #endif
 
+DWORD OwnerThread;
+
+void NoteOwner() { OwnerThread = GetCurrentThreadId(); }
+bool OwnerEnded() {
+    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, OwnerThread);
+    if (thread == nullptr)
+        return true; // no such thread any more
+    const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return ended;
+}
+
 void Pause() { Sleep(Coarse(1)); }
 void GiveWay() { Sleep(0); }
 
@@ -75,9 +94,14 @@ void TurnTaken() {
 #else
 
 int CancelState = PTHREAD_CANCEL_ENABLE; // of the thread whose turn it is
-// The thread whose turn it is, valid while OwnerTicket is the turn served.
-pthread_t TurnOwner;
-uint32_t OwnerTicket = 0;
+pthread_t OwnerThread;
+pid_t OwnerTask; // the same thread, as the kernel knows it
+
+void NoteOwner() {
+    OwnerThread = pthread_self();
+    OwnerTask = static_cast<pid_t>(syscall(SYS_gettid));
+}
+bool OwnerEnded() { return syscall(SYS_tgkill, getpid(), OwnerTask, 0) != 0; }
 
 uint32_t NowMs() {
     timespec now;
@@ -109,6 +133,17 @@ void ForkedChild() {
 uint32_t Elapsed(uint32_t since) {
     const uint32_t difference = NowMs() - since;
     return difference < 0x80000000u ? difference : 0;
+}
+
+// Whether the thread that took turn `turn` is still there. A turn held much
+// longer than a reading lasts most likely belongs to a thread that was
+// killed, but it may also be a reading stalled in the system (a port that
+// takes seconds to open again, a process stopped in a debugger): the line is
+// still that reading's until its thread has ended. A turn whose thread never
+// took it was drawn by a thread killed while it waited, or kept off the
+// processor when the turn came.
+bool OwnerAlive(uint32_t turn) {
+    return __atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) == turn && !OwnerEnded();
 }
 
 // Moves the turn from `turn` on to the next, if it is still `turn`'s.
@@ -171,9 +206,9 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
             watched = serving;
             watchedSince = NowMs();
             signalSeen = false;
-        } else if (Elapsed(watchedSince) > longestTurnMs) {
-            // A turn held longer than any reading lasts belongs to a thread
-            // that is gone (killed while it read or waited): skip it.
+        } else if (Elapsed(watchedSince) > longestTurnMs && !OwnerAlive(serving)) {
+            // A turn held longer than any reading lasts, and no thread alive
+            // behind it (killed while it read or waited): skip it.
             HandOn(serving);
             continue;
         } else if (handOnSeen) {
@@ -189,15 +224,16 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
             else
                 Pause();
         }
-        const uint32_t left = longestTurnMs + 1u - Elapsed(watchedSince);
+        const uint32_t held = Elapsed(watchedSince);
+        const uint32_t left = held <= longestTurnMs ? longestTurnMs + 1u - held : LookEveryMs;
         handOnSeen = AwaitHandOn(left < LookEveryMs ? left : LookEveryMs);
     }
     TurnTaken();
 #if !defined(_WIN32)
     CancelState = state;
-    TurnOwner = pthread_self();
-    __atomic_store_n(&OwnerTicket, ticket, __ATOMIC_RELEASE);
 #endif
+    NoteOwner();
+    __atomic_store_n(&OwnerTicket, ticket, __ATOMIC_RELEASE);
     *turn = ticket;
     return true;
 }
@@ -220,7 +256,7 @@ void AwaitReadingInFlight(uint32_t limitMs) {
     // Stopped by the thread whose turn it is (exit() from a signal handler
     // that interrupted its reading): that reading never goes on.
     if (__atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) == serving &&
-        pthread_equal(TurnOwner, pthread_self()))
+        pthread_equal(OwnerThread, pthread_self()))
         return;
 #endif
     const uint32_t start = NowMs();

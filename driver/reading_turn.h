@@ -13,8 +13,10 @@
 // The turns are two counters in the library's own data. A thread waiting
 // for its turn sleeps until the turn before it is handed on (on Windows an
 // event wakes it at once; elsewhere it looks every millisecond). A turn held
-// longer than any reading lasts is skipped: its thread was killed. Different
-// libraries (tarvel_1 and tarvel_2, say) take turns independently.
+// longer than any reading lasts is skipped once its thread has ended: it was
+// killed. While that thread lives (a reading stalled in the system), the
+// line stays its own. Different libraries (tarvel_1 and tarvel_2, say) take
+// turns independently.
 #pragma once
 
 #include <stdint.h>
@@ -26,9 +28,10 @@ void EndReadingTurns();
 
 // Waits until it is this thread's turn to use the line, sets *turn to it and
 // answers true. A turn that stays where it is for more than longestTurnMs is
-// taken to have no thread behind it and is skipped; a thread whose own turn
-// was skipped so (kept off the processor that long) gets none and answers
-// false at once, without waiting for any other. While it waits and until
+// skipped as soon as no thread is alive behind it (its thread was killed
+// while it read, or while it waited for the turn); a thread whose own turn
+// was skipped so (kept off the processor that long when it came) gets none
+// and answers false at once, without waiting for any other. While it waits and until
 // EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken and never
 // ended would hold every later reading up that long.
 bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn);

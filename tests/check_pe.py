@@ -26,8 +26,10 @@ ALLOWED = {
         "PurgeComm", "ReadFile", "SetCommState", "SetCommTimeouts", "SetupComm", "WriteFile",
         # The reading's time-outs and its pauses.
         "QueryPerformanceCounter", "QueryPerformanceFrequency", "Sleep",
-        # The readings' turns: the event that wakes the next thread in line.
+        # The readings' turns: the event that wakes the next thread in line,
+        # and whether the thread of a turn held too long is still there.
         "CreateEventA", "ResetEvent", "SetEvent", "WaitForSingleObject",
+        "GetCurrentThreadId", "OpenThread",
         # The entry point: no thread attach or detach calls.
         "DisableThreadLibraryCalls",
     },

@@ -1,7 +1,7 @@
-// The readings' turns on their own, built with a timer whose timed waits last
-// until the next tick of a 64 Hz timer, as on a stock Windows (Wine's are
-// exact): the line must go from one thread to the next without waiting for
-// that tick.
+// The readings' turns on their own. On Windows they are built with a timer
+// whose timed waits last until the next tick of a 64 Hz timer, as on a stock
+// Windows (Wine's are exact): the line must go from one thread to the next
+// without waiting for that tick.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +12,9 @@
 
 #include <stdlib.h>
 
+#if defined(_WIN32)
 #include <windows.h>
+#endif
 
 #include "reading_turn.h"
 
@@ -22,6 +24,48 @@ double NowMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
+
+// Takes a turn and ends its thread without ending the turn, as a thread
+// killed in the middle of a reading leaves it.
+void TurnOfAKilledThread() {
+    std::thread([] {
+        uint32_t turn;
+        ASSERT_TRUE(TakeReadingTurn(100, &turn));
+    }).join();
+}
+
+// A turn held past the limit by a thread that is still there (a reading
+// stalled in the system, such as a port slow to open again) stays that
+// reading's: the next waits until it ends rather than share the line. Only
+// once its thread has ended is a turn skipped.
+TEST(ReadingTurns, ATurnPastItsLimitIsSkippedOnlyOnceItsThreadHasEnded) {
+    StartReadingTurns();
+    std::atomic<bool> held(false), ended(false);
+    std::thread stalled([&] {
+        uint32_t turn;
+        ASSERT_TRUE(TakeReadingTurn(100, &turn));
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        ended = true;
+        EndReadingTurn(turn);
+    });
+    while (!held) {
+    }
+    uint32_t turn;
+    ASSERT_TRUE(TakeReadingTurn(100, &turn));
+    EXPECT_TRUE(ended) << "took the line of a reading still under way";
+    EndReadingTurn(turn);
+    stalled.join();
+
+    TurnOfAKilledThread();
+    const double asked = NowMs();
+    ASSERT_TRUE(TakeReadingTurn(100, &turn));
+    EXPECT_LT(NowMs() - asked, 1000) << "waited on a turn with no thread behind it";
+    EndReadingTurn(turn);
+    EndReadingTurns();
+}
+
+#if defined(_WIN32)
 
 // Two threads take turns back to back, each holding the line for 2 ms: a
 // turn reaches the thread waiting for it within about a millisecond of its
@@ -67,8 +111,8 @@ TEST(ReadingTurns, HandedOnWithinAMillisecond) {
         << "median of " << handoffs.size() << " hand-ons, in ms";
 }
 
-// A turn held past its limit is skipped; so, when it comes, is the turn of
-// a thread kept off the processor that long. That thread must then give up
+// A killed thread's turn is skipped; so, when it comes, is the turn of a
+// thread kept off the processor longer than the limit. That thread must then give up
 // at once, and the turns go on for the readings after it, rather than it
 // waiting for a turn gone by and pushing the turns past every ticket drawn.
 std::atomic<bool> KeptAsks(false);
@@ -84,8 +128,8 @@ DWORD WINAPI KeptReader(LPVOID) {
 
 TEST(ReadingTurns, AThreadWhoseTurnWentByGivesUpAndTheOthersGoOn) {
     StartReadingTurns();
-    uint32_t held, turn;
-    ASSERT_TRUE(TakeReadingTurn(100, &held)); // never ended: its thread was killed
+    uint32_t turn;
+    TurnOfAKilledThread();
     HANDLE kept = CreateThread(nullptr, 0, KeptReader, nullptr, 0, nullptr);
     while (!KeptAsks) {
     }
@@ -113,5 +157,7 @@ TEST(ReadingTurns, AThreadWhoseTurnWentByGivesUpAndTheOthersGoOn) {
     EndReadingTurn(turn);
     EndReadingTurns();
 }
+
+#endif
 
 } // namespace
