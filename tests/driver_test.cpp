@@ -169,33 +169,12 @@ size_t Queries(int port) {
     return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
 }
 
-// A query as the meter logged it: the values it answered, when its reply
-// began (ms after the query could have been sent at the earliest), and how
-// late at most the simulator passed its output on since the query before.
-struct Logged {
-    double ph = 0, mv = 0;
-    long startMs = -1, lagMs = 0;
-};
-std::vector<Logged> LoggedQueries(int port) {
-    std::vector<Logged> queries;
+// The queries the meter has logged so far.
+std::vector<host::LoggedQuery> LoggedQueries(int port) {
+    std::vector<host::LoggedQuery> queries;
     std::istringstream log(host::QueryLog(port));
-    for (std::string entry; std::getline(log, entry);) {
-        std::istringstream fields(entry);
-        Logged q;
-        for (std::string field; fields >> field;) {
-            const size_t eq = field.find('=');
-            const std::string key = field.substr(0, eq), value = field.substr(eq + 1);
-            if (key == "ph")
-                q.ph = std::stod(value);
-            else if (key == "mv")
-                q.mv = std::stod(value);
-            else if (key == "start_ms")
-                q.startMs = std::stol(value);
-            else if (key == "lag_ms")
-                q.lagMs = std::stol(value);
-        }
-        queries.push_back(q);
-    }
+    for (std::string entry; std::getline(log, entry);)
+        queries.push_back(host::ParseLoggedQuery(entry));
     return queries;
 }
 
@@ -305,7 +284,7 @@ TEST_F(Driver, TrailingBytesAndLateRepliesBehindSlowLines) {
             // A simulator kept off the processor may have sent the late
             // reply past the window, where no driver can tell it from an
             // answer: the log shows it.
-            const std::vector<Logged> log = LoggedQueries(1);
+            const std::vector<host::LoggedQuery> log = LoggedQueries(1);
             const bool pastTheWindow = log.size() >= 2 && log[log.size() - 2].startMs > 1250;
             if (!pastTheWindow) {
                 EXPECT_EQ(value, mv) << line << "after a late reply";
@@ -356,7 +335,7 @@ TEST_F(Driver, TwoThreadsReadingOneLibraryEachGetTheirOwnChannel) {
     mvAddress.join();
 
     // Every answer is its channel's value of one query, each query's once.
-    const std::vector<Logged> log = LoggedQueries(1);
+    const std::vector<host::LoggedQuery> log = LoggedQueries(1);
     ASSERT_EQ(log.size(), before + 32) << "one query per reading";
     std::set<size_t> answered;
     for (int32_t channel : {0, 1}) {
@@ -549,7 +528,7 @@ TEST_F(Driver, ParentAndForkedChildReadingAtOnceEachGetTheirOwnAnswer) {
     close(pipeEnds[0]);
     EXPECT_EQ(WaitForChild(child, readings * 1000 + 2000), 0);
     ASSERT_EQ(got.size(), 2u * readings);
-    const std::vector<Logged> log = LoggedQueries(1);
+    const std::vector<host::LoggedQuery> log = LoggedQueries(1);
     EXPECT_EQ(log.size(), before + 2 * readings) << "one query per reading";
     std::set<size_t> answered;
     for (const double value : got) {

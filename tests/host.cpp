@@ -104,6 +104,34 @@ std::string Received(int port) { return Slurp(SimFile(port, ".rx")); }
 std::string LineSettings(int port) { return Slurp(SimFile(port, ".termios")); }
 std::string QueryLog(int port) { return Slurp(SimFile(port, ".log")); }
 
+LoggedQuery ParseLoggedQuery(const std::string &entry) {
+    LoggedQuery q;
+    std::istringstream fields(entry);
+    for (std::string field; fields >> field;) {
+        const size_t eq = field.find('=');
+        const std::string key = field.substr(0, eq), value = field.substr(eq + 1);
+        if (key == "q")
+            q.seq = std::stoul(value);
+        else if (key == "ph")
+            q.ph = std::stod(value);
+        else if (key == "mv")
+            q.mv = std::stod(value);
+        else if (key == "fault")
+            q.fault = value;
+        else if (key == "valid")
+            q.valid = value == "1";
+        else if (key == "bytes")
+            q.bytes = std::stoul(value);
+        else if (key == "opens")
+            q.opens = std::stoul(value);
+        else if (key == "start_ms")
+            q.startMs = std::stol(value);
+        else if (key == "lag_ms")
+            q.lagMs = std::stol(value);
+    }
+    return q;
+}
+
 double NowMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();

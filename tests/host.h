@@ -35,6 +35,21 @@ std::string Received(int port);
 std::string LineSettings(int port);
 // The query log of meter <port>, one line per query.
 std::string QueryLog(int port);
+// One query as the meter logged it: its number, the values it answered, the
+// fault it played, whether it answered in time, the bytes it sent and the
+// opens of the line it saw before it, when its reply began (ms after the
+// earliest the query can have been sent) and how late at most the simulator
+// passed its output on since the query before.
+struct LoggedQuery {
+    unsigned long seq = 0;
+    double ph = 0, mv = 0;
+    std::string fault;
+    bool valid = false;
+    unsigned long bytes = 0, opens = 0;
+    long startMs = -1, lagMs = 0;
+};
+// One line of that log.
+LoggedQuery ParseLoggedQuery(const std::string &entry);
 
 // Milliseconds on a steady clock.
 double NowMs();

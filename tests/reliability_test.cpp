@@ -42,16 +42,6 @@ unsigned long EnvCount(const char *name, unsigned long fallback) {
     return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
 }
 
-// One query as the meter logged it.
-struct Query {
-    unsigned long seq = 0;
-    double ph = 0, mv = 0;
-    std::string fault;
-    bool valid = false;
-    unsigned long bytes = 0, opens = 0;
-    long startMs = -1; // the reply's start after the earliest the query can have been sent
-};
-
 // The end of meter <port>'s query log: enough for its last line, and the
 // same small read however long the log has grown (the reload test judges
 // this process's memory).
@@ -72,36 +62,13 @@ std::string LogTail(int port) {
 // reading's, whatever the load. After one that got none, it was written when
 // the query came, over a second before; a simulator slower than that makes
 // the test fail (a query missing), never pass.
-Query LastQuery(int port) {
+host::LoggedQuery LastQuery(int port) {
     const std::string log = LogTail(port);
     const size_t end = log.find_last_not_of('\n');
-    Query q;
     if (end == std::string::npos)
-        return q;
+        return host::LoggedQuery();
     const size_t begin = log.rfind('\n', end);
-    std::istringstream fields(log.substr(begin == std::string::npos ? 0 : begin + 1));
-    std::string field;
-    while (fields >> field) {
-        const size_t eq = field.find('=');
-        const std::string key = field.substr(0, eq), value = field.substr(eq + 1);
-        if (key == "q")
-            q.seq = std::stoul(value);
-        else if (key == "ph")
-            q.ph = std::stod(value);
-        else if (key == "mv")
-            q.mv = std::stod(value);
-        else if (key == "fault")
-            q.fault = value;
-        else if (key == "valid")
-            q.valid = value == "1";
-        else if (key == "bytes")
-            q.bytes = std::stoul(value);
-        else if (key == "opens")
-            q.opens = std::stoul(value);
-        else if (key == "start_ms")
-            q.startMs = std::stol(value);
-    }
-    return q;
+    return host::ParseLoggedQuery(log.substr(begin == std::string::npos ? 0 : begin + 1));
 }
 
 struct Library {
@@ -190,7 +157,7 @@ TEST(Soak, FiveMetersWithRandomFaults) {
         libraries.push_back(new Library(port));
         ASSERT_NE(libraries.back()->read, nullptr) << host::LibraryPath(port);
     }
-    std::map<int, Query> previous;
+    std::map<int, host::LoggedQuery> previous;
     for (int port = 1; port <= 5; ++port)
         previous[port] = LastQuery(port);
     std::map<int, std::vector<double>> sentBefore;
@@ -224,7 +191,7 @@ TEST(Soak, FiveMetersWithRandomFaults) {
         host::SetMeter(port, control);
 
         const Timed got = Read(*libraries[port - 1], channel);
-        const Query q = LastQuery(port);
+        const host::LoggedQuery q = LastQuery(port);
         const double sent = channel == 0 ? q.ph : q.mv;
         ++faults[q.fault];
         longest = std::max(longest, got.ms);
@@ -294,7 +261,7 @@ TEST(Soak, OneMeterBackToBack) {
     const unsigned long readings = EnvCount("SOAK_READINGS", 300) / 2;
     Library library(1);
     ASSERT_NE(library.read, nullptr) << host::LibraryPath(1);
-    Query previous = LastQuery(1);
+    host::LoggedQuery previous = LastQuery(1);
     bool previousMissed = false;
     std::mt19937 lateDraw(11);
     const long lateMs[] = {950, 1020, 1100, 1200};
@@ -313,7 +280,7 @@ TEST(Soak, OneMeterBackToBack) {
         host::SetMeter(1, control);
 
         const Timed got = Read(library, channel);
-        const Query q = LastQuery(1);
+        const host::LoggedQuery q = LastQuery(1);
         const double sent = channel == 0 ? q.ph : q.mv;
         ++faults[q.fault];
         longest = std::max(longest, got.ms);
