@@ -31,9 +31,9 @@ void EndReadingTurns();
 // skipped as soon as no thread is alive behind it (its thread was killed
 // while it read, or while it waited for the turn); a thread whose own turn
 // was skipped so (kept off the processor that long when it came) gets none
-// and answers false at once, without waiting for any other. While it waits and until
-// EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken and never
-// ended would hold every later reading up that long.
+// and answers false at once, without waiting for any other. While it waits
+// and until EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken
+// and never ended would hold every later reading up that long.
 bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn);
 
 // Ends the turn taken by TakeReadingTurn: the next thread in line goes on.
