@@ -58,9 +58,13 @@ DWORD Coarse(DWORD ms) { return ms; }
 
 DWORD OwnerThread;
 
-void NoteOwner() { OwnerThread = GetCurrentThreadId(); }
+void NoteOwner() { __atomic_store_n(&OwnerThread, GetCurrentThreadId(), __ATOMIC_RELAXED); }
+// True also for the calling thread itself: it is not inside the turn it holds.
 bool OwnerEnded() {
-    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, OwnerThread);
+    const DWORD id = __atomic_load_n(&OwnerThread, __ATOMIC_RELAXED);
+    if (id == GetCurrentThreadId())
+        return true;
+    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
     if (thread == nullptr)
         return true; // no such thread any more
     const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
@@ -97,11 +101,17 @@ int CancelState = PTHREAD_CANCEL_ENABLE; // of the thread whose turn it is
 pthread_t OwnerThread;
 pid_t OwnerTask; // the same thread, as the kernel knows it
 
+pid_t OwnTask() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 void NoteOwner() {
     OwnerThread = pthread_self();
-    OwnerTask = static_cast<pid_t>(syscall(SYS_gettid));
+    __atomic_store_n(&OwnerTask, OwnTask(), __ATOMIC_RELAXED);
 }
-bool OwnerEnded() { return syscall(SYS_tgkill, getpid(), OwnerTask, 0) != 0; }
+// True also for the calling thread itself: a reading from a signal handler
+// that interrupted this thread's own is not inside the turn it holds.
+bool OwnerEnded() {
+    const pid_t task = __atomic_load_n(&OwnerTask, __ATOMIC_RELAXED);
+    return task == OwnTask() || syscall(SYS_tgkill, getpid(), task, 0) != 0;
+}
 
 uint32_t NowMs() {
     timespec now;
@@ -145,6 +155,13 @@ uint32_t Elapsed(uint32_t since) {
 bool OwnerAlive(uint32_t turn) {
     return __atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) == turn && !OwnerEnded();
 }
+
+// A turn held this many times longer than any reading lasts is skipped even
+// while its thread lives: no reading, not even one whose port takes many
+// seconds to open again, lasts that long. Its thread left the reading without
+// ending the turn (a siglongjmp out of a signal handler), or is a new thread
+// that was given a killed one's id.
+const uint32_t LiveTurnFactor = 15;
 
 // Moves the turn from `turn` on to the next, if it is still `turn`'s.
 void HandOn(uint32_t turn) {
@@ -206,9 +223,12 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
             watched = serving;
             watchedSince = NowMs();
             signalSeen = false;
-        } else if (Elapsed(watchedSince) > longestTurnMs && !OwnerAlive(serving)) {
+        } else if (Elapsed(watchedSince) > longestTurnMs &&
+                   (Elapsed(watchedSince) > LiveTurnFactor * longestTurnMs ||
+                    !OwnerAlive(serving))) {
             // A turn held longer than any reading lasts, and no thread alive
-            // behind it (killed while it read or waited): skip it.
+            // behind it (killed while it read or waited), or held far longer
+            // than that: skip it.
             HandOn(serving);
             continue;
         } else if (handOnSeen) {

@@ -15,8 +15,8 @@
 // event wakes it at once; elsewhere it looks every millisecond). A turn held
 // longer than any reading lasts is skipped once its thread has ended: it was
 // killed. While that thread lives (a reading stalled in the system), the
-// line stays its own. Different libraries (tarvel_1 and tarvel_2, say) take
-// turns independently.
+// line stays its own, up to 15 times that long. Different libraries
+// (tarvel_1 and tarvel_2, say) take turns independently.
 #pragma once
 
 #include <stdint.h>
@@ -29,7 +29,8 @@ void EndReadingTurns();
 // Waits until it is this thread's turn to use the line, sets *turn to it and
 // answers true. A turn that stays where it is for more than longestTurnMs is
 // skipped as soon as no thread is alive behind it (its thread was killed
-// while it read, or while it waited for the turn); a thread whose own turn
+// while it read, or while it waited for the turn), and after 15 times that
+// in any case (no reading lasts that long); a thread whose own turn
 // was skipped so (kept off the processor that long when it came) gets none
 // and answers false at once, without waiting for any other. While it waits
 // and until EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken

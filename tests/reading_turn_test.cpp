@@ -30,38 +30,63 @@ double NowMs() {
 void TurnOfAKilledThread() {
     std::thread([] {
         uint32_t turn;
-        ASSERT_TRUE(TakeReadingTurn(100, &turn));
+        EXPECT_TRUE(TakeReadingTurn(100, &turn));
     }).join();
+}
+
+// The time TakeReadingTurn(100) takes while another thread holds the turn
+// for holdMs and then ends it, or never ends it (holdMs 0); and whether that
+// thread was still inside its turn when the wait ended.
+double WaitBehindALiveTurn(unsigned holdMs, bool *stillInside) {
+    std::atomic<bool> held(false), inside(false), release(false);
+    std::thread holder([&] {
+        uint32_t turn;
+        const bool took = TakeReadingTurn(100, &turn);
+        EXPECT_TRUE(took);
+        inside = took;
+        held = true;
+        const double until = NowMs() + holdMs;
+        while (holdMs == 0 ? !release : NowMs() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        inside = false;
+        if (took && holdMs != 0)
+            EndReadingTurn(turn);
+    });
+    while (!held) {
+    }
+    const double asked = NowMs();
+    uint32_t turn;
+    EXPECT_TRUE(TakeReadingTurn(100, &turn));
+    const double waited = NowMs() - asked;
+    *stillInside = inside;
+    EndReadingTurn(turn);
+    release = true;
+    holder.join();
+    return waited;
 }
 
 // A turn held past the limit by a thread that is still there (a reading
 // stalled in the system, such as a port slow to open again) stays that
-// reading's: the next waits until it ends rather than share the line. Only
-// once its thread has ended is a turn skipped.
+// reading's: the next waits until it ends rather than share the line. Once
+// its thread has ended, a turn is skipped; while it lives, only after 15
+// times the limit (a thread that left its reading without ending the turn).
 TEST(ReadingTurns, ATurnPastItsLimitIsSkippedOnlyOnceItsThreadHasEnded) {
     StartReadingTurns();
-    std::atomic<bool> held(false), ended(false);
-    std::thread stalled([&] {
-        uint32_t turn;
-        ASSERT_TRUE(TakeReadingTurn(100, &turn));
-        held = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        ended = true;
-        EndReadingTurn(turn);
-    });
-    while (!held) {
-    }
-    uint32_t turn;
-    ASSERT_TRUE(TakeReadingTurn(100, &turn));
-    EXPECT_TRUE(ended) << "took the line of a reading still under way";
-    EndReadingTurn(turn);
-    stalled.join();
+    bool inside = false;
+    EXPECT_GE(WaitBehindALiveTurn(400, &inside), 350);
+    EXPECT_FALSE(inside) << "took the line of a reading still under way";
 
     TurnOfAKilledThread();
+    uint32_t turn;
     const double asked = NowMs();
     ASSERT_TRUE(TakeReadingTurn(100, &turn));
-    EXPECT_LT(NowMs() - asked, 1000) << "waited on a turn with no thread behind it";
+    EXPECT_LT(NowMs() - asked, 3000) << "waited on a turn with no thread behind it";
     EndReadingTurn(turn);
+
+    const double waited = WaitBehindALiveTurn(0, &inside);
+    EXPECT_TRUE(inside);
+    EXPECT_GE(waited, 1450);
+    EXPECT_LT(waited, 6000);
     EndReadingTurns();
 }
 
