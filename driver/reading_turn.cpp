@@ -16,9 +16,16 @@
 namespace {
 
 // A ticket lock: each reading draws the next ticket and goes on when the
-// turn counter reaches it. Unsigned, so both counters wrap together.
+// turn counter reaches it. Unsigned, so both counters wrap together. The
+// tickets go in steps of 2: the turn counter's lowest bit says that the
+// thread whose turn it is has taken it. It takes the turn, and another
+// thread skips it, by changing the counter in one step, so that never both.
 uint32_t NextTicket = 0;
 uint32_t Serving = 0;
+const uint32_t TicketStep = 2;
+const uint32_t Taken = 1;
+
+uint32_t TurnOf(uint32_t serving) { return serving & ~Taken; }
 
 // The turn whose thread is known (none yet), and that thread below:
 // OwnerTicket is set after it, so that a thread that reads OwnerTicket equal
@@ -145,15 +152,18 @@ uint32_t Elapsed(uint32_t since) {
     return difference < 0x80000000u ? difference : 0;
 }
 
-// Whether the thread that took turn `turn` is still there. A turn held much
-// longer than a reading lasts most likely belongs to a thread that was
-// killed, but it may also be a reading stalled in the system (a port that
-// takes seconds to open again, a process stopped in a debugger): the line is
-// still that reading's until its thread has ended. A turn whose thread never
-// took it was drawn by a thread killed while it waited, or kept off the
-// processor when the turn came.
-bool OwnerAlive(uint32_t turn) {
-    return __atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) == turn && !OwnerEnded();
+// Whether the thread of the turn `serving` (the turn counter as read) is
+// still there. A turn held much longer than a reading lasts most likely
+// belongs to a thread that was killed, but it may also be a reading stalled
+// in the system (a port that takes seconds to open again, a process stopped
+// in a debugger): the line is still that reading's until its thread has
+// ended. A turn that was never taken was drawn by a thread killed while it
+// waited, or kept off the processor when the turn came; one taken by a
+// thread that has yet to note itself as its owner is that thread's.
+bool OwnerAlive(uint32_t serving) {
+    if ((serving & Taken) == 0)
+        return false;
+    return __atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) != TurnOf(serving) || !OwnerEnded();
 }
 
 // A turn held this many times longer than any reading lasts is skipped even
@@ -163,10 +173,11 @@ bool OwnerAlive(uint32_t turn) {
 // that was given a killed one's id.
 const uint32_t LiveTurnFactor = 15;
 
-// Moves the turn from `turn` on to the next, if it is still `turn`'s.
-void HandOn(uint32_t turn) {
-    __atomic_compare_exchange_n(&Serving, &turn, turn + 1u, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
+// Moves the turn counter from `serving` on to the next turn, if it still
+// reads `serving`.
+void HandOn(uint32_t serving) {
+    __atomic_compare_exchange_n(&Serving, &serving, TurnOf(serving) + TicketStep, false,
+                                __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     HandedOn();
 }
 
@@ -203,15 +214,19 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
     int state;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
 #endif
-    const uint32_t ticket = __atomic_fetch_add(&NextTicket, 1u, __ATOMIC_SEQ_CST);
+    const uint32_t ticket = __atomic_fetch_add(&NextTicket, TicketStep, __ATOMIC_SEQ_CST);
     uint32_t watched = ticket; // no turn watched yet: it is never this one
     uint32_t watchedSince = 0, signalSince = 0;
     bool handOnSeen = false, signalSeen = false;
     for (;;) {
-        const uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
-        if (serving == ticket)
-            break;
-        if (static_cast<int32_t>(serving - ticket) > 0) {
+        uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
+        if (serving == ticket) {
+            if (__atomic_compare_exchange_n(&Serving, &serving, ticket | Taken, false,
+                                            __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+                break;
+            continue; // skipped just now: the next look finds it gone by
+        }
+        if (static_cast<int32_t>(TurnOf(serving) - ticket) > 0) {
             // This thread's own turn came and was skipped while it was kept
             // off the processor: the readings behind it went on.
 #if !defined(_WIN32)
@@ -262,7 +277,7 @@ void EndReadingTurn(uint32_t turn) {
 #if !defined(_WIN32)
     const int state = CancelState;
 #endif
-    HandOn(turn);
+    HandOn(turn | Taken);
 #if !defined(_WIN32)
     pthread_setcancelstate(state, nullptr);
 #endif
@@ -271,21 +286,30 @@ void EndReadingTurn(uint32_t turn) {
 void AwaitReadingInFlight(uint32_t limitMs) {
     const uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
     if (serving == __atomic_load_n(&NextTicket, __ATOMIC_SEQ_CST))
-        return; // no turn taken
+        return; // no turn taken or wanted
 #if !defined(_WIN32)
     // Stopped by the thread whose turn it is (exit() from a signal handler
     // that interrupted its reading): that reading never goes on.
-    if (__atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) == serving &&
+    if ((serving & Taken) != 0 &&
+        __atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) == TurnOf(serving) &&
         pthread_equal(OwnerThread, pthread_self()))
         return;
 #endif
+    // The turn under way, whether its thread has taken it yet or not.
+    const uint32_t underWay = TurnOf(serving);
     const uint32_t start = NowMs();
-    while (__atomic_load_n(&Serving, __ATOMIC_SEQ_CST) == serving) {
-        if (Elapsed(start) > limitMs) {
-            HandOn(serving); // no reading behind it any more: its thread is gone
+    for (;;) {
+        const uint32_t now = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
+        if (TurnOf(now) != underWay)
             return;
+        if (Elapsed(start) > limitMs) {
+            HandOn(now); // no reading behind it any more: its thread is gone
+            if (TurnOf(__atomic_load_n(&Serving, __ATOMIC_SEQ_CST)) != underWay)
+                return;
+            continue; // taken just now
         }
-        if (AwaitHandOn(LookEveryMs) && __atomic_load_n(&Serving, __ATOMIC_SEQ_CST) == serving)
+        if (AwaitHandOn(LookEveryMs) &&
+            TurnOf(__atomic_load_n(&Serving, __ATOMIC_SEQ_CST)) == underWay)
             Pause(); // the hand-on signal was left set
     }
 }
