@@ -20,8 +20,11 @@ namespace {
 // tickets go in steps of 2: the turn counter's lowest bit says that the
 // thread whose turn it is has taken it. It takes the turn, and another
 // thread skips it, by changing the counter in one step, so that never both.
-uint32_t NextTicket = 0;
-uint32_t Serving = 0;
+#if !defined(TARVEL_FIRST_TICKET)
+#define TARVEL_FIRST_TICKET 0u // unit tests start just before the wrap
+#endif
+uint32_t NextTicket = TARVEL_FIRST_TICKET;
+uint32_t Serving = TARVEL_FIRST_TICKET;
 const uint32_t TicketStep = 2;
 const uint32_t Taken = 1;
 
@@ -29,7 +32,9 @@ uint32_t TurnOf(uint32_t serving) { return serving & ~Taken; }
 
 // The turn whose thread is known (none yet), and that thread below:
 // OwnerTicket is set after it, so that a thread that reads OwnerTicket equal
-// to the turn served knows who holds it.
+// to the turn served knows who holds it. A thread whose own turn was skipped
+// while it was kept off the processor may have noted itself over the owner
+// of a later turn.
 uint32_t OwnerTicket = UINT32_MAX;
 
 #if defined(_WIN32)
@@ -158,12 +163,12 @@ uint32_t Elapsed(uint32_t since) {
 // in the system (a port that takes seconds to open again, a process stopped
 // in a debugger): the line is still that reading's until its thread has
 // ended. A turn that was never taken was drawn by a thread killed while it
-// waited, or kept off the processor when the turn came; one taken by a
-// thread that has yet to note itself as its owner is that thread's.
+// waited, or kept off the processor when the turn came. A taken turn whose
+// owner was noted over (see OwnerTicket) counts as alive.
 bool OwnerAlive(uint32_t serving) {
     if ((serving & Taken) == 0)
         return false;
-    return __atomic_load_n(&OwnerTicket, __ATOMIC_ACQUIRE) != TurnOf(serving) || !OwnerEnded();
+    return __atomic_load_n(&OwnerTicket, __ATOMIC_SEQ_CST) != TurnOf(serving) || !OwnerEnded();
 }
 
 // A turn held this many times longer than any reading lasts is skipped even
@@ -221,6 +226,11 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
     for (;;) {
         uint32_t serving = __atomic_load_n(&Serving, __ATOMIC_SEQ_CST);
         if (serving == ticket) {
+            // The owner is noted before the turn is taken, so that a taken
+            // turn always names its thread. Until then no thread but this
+            // one notes itself: the turn before has ended.
+            NoteOwner();
+            __atomic_store_n(&OwnerTicket, ticket, __ATOMIC_SEQ_CST);
             if (__atomic_compare_exchange_n(&Serving, &serving, ticket | Taken, false,
                                             __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
                 break;
@@ -267,8 +277,6 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
 #if !defined(_WIN32)
     CancelState = state;
 #endif
-    NoteOwner();
-    __atomic_store_n(&OwnerTicket, ticket, __ATOMIC_RELEASE);
     *turn = ticket;
     return true;
 }
