@@ -133,6 +133,11 @@ int serve(std::vector<Meter> &meters, const Options &o, pid_t child) {
         ppoll(fds.data(), fds.size(), &ts, nullptr); // EINTR only shortens the wait
         for (size_t i = 0; i < meters.size(); ++i) {
             Meter &m = meters[i];
+            // Output that was due before a query now read came late before
+            // that query: its log entry says so.
+            const Clock::time_point woke = Clock::now();
+            if (due[i] < woke)
+                m.lag = std::max(m.lag, woke - due[i]);
             watch_plug(m);
             receive(m, o.instant);
             check_termios(m);
