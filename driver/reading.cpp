@@ -36,7 +36,7 @@ double ReadInTurn(int32_t channel) {
 double ReadMeter(int32_t channel, double *result) {
     if (IsStopped())
         return NOT_AVAILABLE;
-    uint32_t turn;
+    ReadingTurn turn;
     if (!TakeReadingTurn(ReadingWorstCaseMs + 1000u, &turn)) {
         if (result != nullptr)
             *result = NOT_AVAILABLE; // never an earlier reading's value

@@ -109,7 +109,6 @@ void TurnTaken() {
 
 #else
 
-int CancelState = PTHREAD_CANCEL_ENABLE; // of the thread whose turn it is
 pthread_t OwnerThread;
 pid_t OwnerTask; // the same thread, as the kernel knows it
 
@@ -214,10 +213,10 @@ void EndReadingTurns() {
 #endif
 }
 
-bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
+bool TakeReadingTurn(uint32_t longestTurnMs, ReadingTurn *turn) {
+    turn->cancelState = 0;
 #if !defined(_WIN32)
-    int state;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &turn->cancelState);
 #endif
     const uint32_t ticket = __atomic_fetch_add(&NextTicket, TicketStep, __ATOMIC_SEQ_CST);
     uint32_t watched = ticket; // no turn watched yet: it is never this one
@@ -240,7 +239,7 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
             // This thread's own turn came and was skipped while it was kept
             // off the processor: the readings behind it went on.
 #if !defined(_WIN32)
-            pthread_setcancelstate(state, nullptr);
+            pthread_setcancelstate(turn->cancelState, nullptr);
 #endif
             return false;
         }
@@ -274,20 +273,14 @@ bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn) {
         handOnSeen = AwaitHandOn(left < LookEveryMs ? left : LookEveryMs);
     }
     TurnTaken();
-#if !defined(_WIN32)
-    CancelState = state;
-#endif
-    *turn = ticket;
+    turn->ticket = ticket;
     return true;
 }
 
-void EndReadingTurn(uint32_t turn) {
+void EndReadingTurn(const ReadingTurn &turn) {
+    HandOn(turn.ticket | Taken);
 #if !defined(_WIN32)
-    const int state = CancelState;
-#endif
-    HandOn(turn | Taken);
-#if !defined(_WIN32)
-    pthread_setcancelstate(state, nullptr);
+    pthread_setcancelstate(turn.cancelState, nullptr);
 #endif
 }
 

@@ -26,6 +26,15 @@
 void StartReadingTurns();
 void EndReadingTurns();
 
+// A turn taken: its ticket, and (POSIX) the cancel state its thread had
+// before, which it gets back when the turn ends. It is the caller's, not the
+// library's: a thread whose turn was skipped (see below) still ends it, after
+// another thread has taken the next.
+struct ReadingTurn {
+    uint32_t ticket;
+    int cancelState;
+};
+
 // Waits until it is this thread's turn to use the line, sets *turn to it and
 // answers true. A turn that stays where it is for more than longestTurnMs is
 // skipped as soon as no thread is alive behind it (its thread was killed
@@ -35,10 +44,12 @@ void EndReadingTurns();
 // and answers false at once, without waiting for any other. While it waits
 // and until EndReadingTurn, a POSIX thread cannot be cancelled: a turn taken
 // and never ended would hold every later reading up that long.
-bool TakeReadingTurn(uint32_t longestTurnMs, uint32_t *turn);
+bool TakeReadingTurn(uint32_t longestTurnMs, ReadingTurn *turn);
 
 // Ends the turn taken by TakeReadingTurn: the next thread in line goes on.
-void EndReadingTurn(uint32_t turn);
+// A turn that was skipped meanwhile is gone already; its thread only gets
+// its cancel state back.
+void EndReadingTurn(const ReadingTurn &turn);
 
 // At unload: waits until the turn under way, if any, has ended, limitMs at
 // most (a turn still held then is skipped); not at all when it is the calling

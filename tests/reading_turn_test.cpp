@@ -14,6 +14,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <pthread.h>
 #endif
 
 #include "reading_turn.h"
@@ -29,18 +31,24 @@ double NowMs() {
 // killed in the middle of a reading leaves it.
 void TurnOfAKilledThread() {
     std::thread([] {
-        uint32_t turn;
+        ReadingTurn turn;
         EXPECT_TRUE(TakeReadingTurn(100, &turn));
     }).join();
 }
 
 // The time TakeReadingTurn(100) takes while another thread holds the turn
-// for holdMs and then ends it, or never ends it (holdMs 0); and whether that
-// thread was still inside its turn when the wait ended.
+// for holdMs and then ends it, or until the wait has ended (holdMs 0: a
+// reading stalled far longer than any lasts); and whether that thread was
+// still inside its turn when the wait ended. The holder has disabled its
+// own cancellation (POSIX), and has it so again after its turn.
 double WaitBehindALiveTurn(unsigned holdMs, bool *stillInside) {
     std::atomic<bool> held(false), inside(false), release(false);
     std::thread holder([&] {
-        uint32_t turn;
+#if !defined(_WIN32)
+        int state;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+#endif
+        ReadingTurn turn;
         const bool took = TakeReadingTurn(100, &turn);
         EXPECT_TRUE(took);
         inside = took;
@@ -49,13 +57,17 @@ double WaitBehindALiveTurn(unsigned holdMs, bool *stillInside) {
         while (holdMs == 0 ? !release : NowMs() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         inside = false;
-        if (took && holdMs != 0)
+        if (took)
             EndReadingTurn(turn);
+#if !defined(_WIN32)
+        pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &state);
+        EXPECT_EQ(state, PTHREAD_CANCEL_DISABLE) << "got another thread's cancel state back";
+#endif
     });
     while (!held) {
     }
     const double asked = NowMs();
-    uint32_t turn;
+    ReadingTurn turn;
     EXPECT_TRUE(TakeReadingTurn(100, &turn));
     const double waited = NowMs() - asked;
     *stillInside = inside;
@@ -69,7 +81,8 @@ double WaitBehindALiveTurn(unsigned holdMs, bool *stillInside) {
 // stalled in the system, such as a port slow to open again) stays that
 // reading's: the next waits until it ends rather than share the line. Once
 // its thread has ended, a turn is skipped; while it lives, only after 15
-// times the limit (a thread that left its reading without ending the turn).
+// times the limit (a thread that left its reading without ending the turn,
+// or one stalled that long: it still gets its own cancel state back).
 TEST(ReadingTurns, ATurnPastItsLimitIsSkippedOnlyOnceItsThreadHasEnded) {
     StartReadingTurns();
     bool inside = false;
@@ -77,7 +90,7 @@ TEST(ReadingTurns, ATurnPastItsLimitIsSkippedOnlyOnceItsThreadHasEnded) {
     EXPECT_FALSE(inside) << "took the line of a reading still under way";
 
     TurnOfAKilledThread();
-    uint32_t turn;
+    ReadingTurn turn;
     const double asked = NowMs();
     ASSERT_TRUE(TakeReadingTurn(100, &turn));
     EXPECT_LT(NowMs() - asked, 3000) << "waited on a turn with no thread behind it";
@@ -106,7 +119,7 @@ TEST(ReadingTurns, HandedOnWithinAMillisecond) {
         for (++ready; ready < 2;) {
         }
         for (int i = 0; i < turns / 2; ++i) {
-            uint32_t turn;
+            ReadingTurn turn;
             ASSERT_TRUE(TakeReadingTurn(5000, &turn));
             const double now = NowMs();
             if (releasedBy != -1 && releasedBy != self)
@@ -143,7 +156,7 @@ TEST(ReadingTurns, HandedOnWithinAMillisecond) {
 std::atomic<bool> KeptAsks(false);
 std::atomic<int> KeptTook(-1);
 DWORD WINAPI KeptReader(LPVOID) {
-    uint32_t turn;
+    ReadingTurn turn;
     KeptAsks = true;
     KeptTook = TakeReadingTurn(1000, &turn); // skips nothing before it is suspended
     if (KeptTook == 1)
@@ -153,7 +166,7 @@ DWORD WINAPI KeptReader(LPVOID) {
 
 TEST(ReadingTurns, AThreadWhoseTurnWentByGivesUpAndTheOthersGoOn) {
     StartReadingTurns();
-    uint32_t turn;
+    ReadingTurn turn;
     TurnOfAKilledThread();
     HANDLE kept = CreateThread(nullptr, 0, KeptReader, nullptr, 0, nullptr);
     while (!KeptAsks) {
